@@ -1,0 +1,11 @@
+// TALVO: covariance estimation with missing values by the EM algorithm.
+#include <csignal>
+
+#include "app/run.h"
+
+int main() {
+    // A console reader that goes away must not end the run before its files are written.
+    std::signal(SIGPIPE, SIG_IGN);
+    talvo::Run run;
+    return talvo::execute(run);
+}

@@ -1,0 +1,68 @@
+#include "app/run.h"
+
+#include <unistd.h>
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "app/dialog.h"
+#include "textio/errors.h"
+
+namespace talvo {
+
+namespace {
+
+void write_all(int fd, const std::string& s) {
+    const char* p = s.data();
+    size_t left = s.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+void close_all_quietly(Run& run) {
+    run.cov.close_quietly();
+    run.ptn.close_quietly();
+    run.dat.close_quietly();
+    run.res.close_quietly();
+}
+
+void sequence(Run& run) {
+    NPUT(run.con, run);
+}
+
+}  // namespace
+
+int execute(Run& run) {
+    RunEnd end;
+    try {
+        try {
+            sequence(run);
+            // Normal end: the files still open are closed, an open line ended.
+            run.ptn.close();
+            run.con.close_line();
+            return 0;
+        } catch (const std::bad_alloc&) {
+            stop(std::string(msg::NoStorage));
+        } catch (const std::length_error&) {
+            stop(std::string(msg::NoStorage));
+        }
+    } catch (const RunEnd& e) {
+        end = e;
+    }
+    close_all_quietly(run);
+    if (end.kind == RunEnd::Kind::Stop) {
+        run.con.close_line();
+        run.con.line(" " + end.message);
+        run.con.close_line();
+    } else {
+        write_all(2, report_text(end));
+    }
+    return exit_status(end);
+}
+
+}  // namespace talvo

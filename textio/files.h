@@ -1,0 +1,76 @@
+// Files: opened by name, written in records ended by CR LF, closed.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "textio/format.h"
+
+namespace talvo {
+
+// A file name as typed: leading and trailing blanks removed.
+std::string trim_name(std::string_view name);
+
+// Opens the file: for reading and writing (creating it when it does not
+// exist), else for reading only, else for writing only. Returns 0 and the
+// descriptor, or the error number for the reason the last attempt failed.
+struct Opened {
+    int fd = -1;
+    bool writable = false;
+};
+int open_file(const std::string& name, Opened& out);
+
+// A file the program reads; closed when it goes out of scope.
+class InFile {
+public:
+    InFile() = default;
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+    ~InFile() { close(); }
+    // Ends the run with an OPEN report when the file cannot be opened.
+    void open(std::string_view name);
+    void close();
+    int fd() const { return fd_; }
+    const std::string& name() const { return name_; }
+
+private:
+    int fd_ = -1;
+    std::string name_;
+};
+
+// A result file. Records are collected and written in large blocks; the
+// file is cut at its start by the first write statement, so an existing
+// file is replaced. Only complete records ever reach it.
+class OutFile final : public format::RecordSink {
+public:
+    OutFile() = default;
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+    ~OutFile() { close_quietly(); }
+
+    // Ends the run with an OPEN report when the file cannot be opened.
+    void open(std::string_view name);
+    // One output statement; ends the run with a WRITE report on a format
+    // fault or a failed write.
+    void write(const format::Format& f, std::span<const format::Item> items);
+    void record(std::string_view rec, bool line_end) override;
+    // Writes out what is collected and closes; a failure ends the run.
+    void close();
+    // The same on the way out of a failed run: errors are not reported.
+    void close_quietly();
+    bool is_open() const { return fd_ >= 0; }
+    const std::string& name() const { return name_; }
+
+private:
+    int fd_ = -1;
+    bool writable_ = false;
+    bool cut_ = false;
+    std::string name_;
+    std::string buf_;
+
+    int flush();  // 0 or an error number
+    void start_statement();
+};
+
+}  // namespace talvo
