@@ -7,6 +7,13 @@
 #include <string>
 
 #include "app/dialog.h"
+#include "app/intake.h"
+#include "missing/coding.h"
+#include "missing/patterns.h"
+#include "missing/report.h"
+#include "estimate/em.h"
+#include "estimate/start.h"
+#include "report/results.h"
 #include "textio/errors.h"
 
 namespace talvo {
@@ -33,6 +40,16 @@ void close_all_quietly(Run& run) {
 
 void sequence(Run& run) {
     NPUT(run.con, run);
+    check_sizes(run);
+    allocate(run);
+    read_data(run);
+    show_first_cases(run);
+    code_and_sum(run);
+    build_pattern_table(run);
+    report_missingness(run);
+    start_values(run);
+    em(run);
+    write_results(run);
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+#include "estimate/em.h"
+
+#include <climits>
+#include <cmath>
+
+#include "estimate/estep.h"
+#include "estimate/sweep.h"
+#include "textio/fp.h"
+
+namespace talvo {
+
+using format::Item;
+
+void build_moments(Run& run) {
+    const std::int32_t K = run.K;
+    const double n = static_cast<double>(run.N);
+    run.G(0, 0) = 1.0;
+    for (std::int32_t I = 1; I <= K; ++I) {
+        run.G(0, I) = fp::div(run.SS(0, I), n);
+        run.G(I, 0) = run.G(0, I);
+        for (std::int32_t J = 1; J <= I; ++J) {
+            run.G(I, J) = fp::div(run.SS(I, J), n);
+            run.G(J, I) = run.G(I, J);
+        }
+    }
+}
+
+namespace {
+
+// Variable Q moved to the last position, columns first, then rows.
+void move_last(Run& run, std::int32_t Q) {
+    const std::int32_t K = run.K;
+    Mat& G = run.G;
+    Mat& T = run.T;
+    for (std::int32_t I = 0; I <= K; ++I) {
+        for (std::int32_t J = 0; J <= K; ++J) {
+            if (J < Q) T(I, J) = G(I, J);
+            else if (J == Q) T(I, K) = G(I, Q);
+            else T(I, J - 1) = G(I, J);
+        }
+    }
+    for (std::int32_t J = 0; J <= K; ++J) {
+        for (std::int32_t I = 0; I <= K; ++I) {
+            if (J < Q) G(J, I) = T(J, I);
+            else if (J == Q) G(K, I) = T(Q, I);
+            else G(J - 1, I) = T(J, I);
+        }
+    }
+}
+
+// The largest change of a covariance since the last pass; the new COV.
+void check_convergence(Run& run) {
+    static const format::Format log_line = format::translate("(' ITER = ',I3,'     CONV = ',F20.15)");
+    const std::int32_t K = run.K;
+    run.XDIFF = 0.0;
+    run.MAXDIFF = 0.0;
+    for (std::int32_t J = 1; J <= K; ++J) {
+        for (std::int32_t L = 1; L <= J; ++L) {
+            const double c = fp::mul(run.H(J, L), run.CN);
+            run.XDIFF = std::fabs(fp::sub(run.COV(J, L), c));
+            if (run.XDIFF > run.MAXDIFF) run.MAXDIFF = run.XDIFF;
+            run.COV(J, L) = c;
+            run.COV(L, J) = run.COV(J, L);
+        }
+        run.COV(0, J) = run.H(0, J);
+    }
+    if (run.COUNT >= 1) {
+        Item items[] = {Item::of_int(run.COUNT), Item::of(run.MAXDIFF)};
+        run.con.write(log_line, items);
+    }
+    if (run.MAXDIFF < run.CRIT) run.MAXITER = run.COUNT;
+}
+
+void regressions(Run& run) {
+    const std::int32_t K = run.K;
+    for (std::int32_t Q = 1; Q <= K; ++Q) {
+        build_moments(run);
+        move_last(run, Q);
+        for (std::int32_t KI = 0; KI <= K - 1; ++KI) {
+            SWEEP(run.G, run.H, KI, K);
+            if (Q == K && KI == 0) check_convergence(run);
+        }
+        for (std::int32_t I = 0; I <= K; ++I) run.B(Q, I) = run.H(K, I);
+    }
+}
+
+// For each incomplete pattern, its case count times the covariance of its
+// missing variables given its observed ones, times N/(N-1).
+void correction(Run& run) {
+    const std::int32_t K = run.K;
+    IMat& P = run.P;
+    Mat& G = run.G;
+    Mat& T = run.T;
+    for (std::int32_t J = 0; J <= K; ++J)
+        for (std::int32_t M = 0; M <= K; ++M) run.CORR(J, M) = 0.0;
+    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
+        const std::int32_t m = P(L, K + 1);
+        build_moments(run);
+        // Into the pattern's order: observed variables first.
+        for (std::int32_t I = 1; I <= K; ++I) {
+            for (std::int32_t J = 1; J <= K; ++J) T(I, J) = G(I, P(L, J));
+            G(I, 0) = G(0, P(L, I));
+        }
+        for (std::int32_t I = 1; I <= K; ++I) {
+            for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
+            G(0, I) = G(I, 0);
+        }
+        for (std::int32_t KI = 0; KI <= K - m; ++KI) SWEEP(G, run.H, KI, K);
+        const double cases = static_cast<double>(P(L, K + 2));
+        for (std::int32_t J = K - m + 1; J <= K; ++J) {
+            for (std::int32_t M = K - m + 1; M <= J; ++M) {
+                double& c = run.CORR(P(L, J), P(L, M));
+                c = fp::add(fp::mul(fp::mul(cases, run.H(J, M)), run.CN), c);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void em(Run& run) {
+    // A negative pass limit with a criterion that can never be met would
+    // leave nothing to end the loop: the limit is then taken as positive.
+    if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
+    for (;;) {
+        if (run.COUNT >= 1) e_step(run);
+        regressions(run);
+        if (run.NPATT == 1) break;  // every case complete: nothing to iterate
+        correction(run);
+        if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
+        run.COUNT = run.COUNT + 1;
+    }
+}
+
+}  // namespace talvo

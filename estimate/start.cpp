@@ -1,0 +1,87 @@
+#include "estimate/start.h"
+
+#include <string>
+
+#include "textio/errors.h"
+#include "textio/files.h"
+#include "textio/fp.h"
+#include "textio/freeform.h"
+
+namespace talvo {
+
+namespace {
+
+void listwise(Run& run) {
+    const std::int32_t K = run.K;
+    const double n = static_cast<double>(run.N);
+    for (std::int32_t I = 1; I <= K; ++I) {
+        run.SS(0, I) = fp::mul(fp::div(n, run.CS(0, 0)), run.CS(0, I));
+        for (std::int32_t J = 1; J <= I; ++J) run.SS(I, J) = fp::mul(fp::div(n, run.CS(0, 0)), run.CS(I, J));
+    }
+}
+
+// N div (cases observing the pair): a whole-number factor, not the ratio.
+double pairwise_factor(const Run& run, std::int32_t I, std::int32_t J, std::int32_t c) {
+    std::int32_t cases = run.PSN(I, J) + c;
+    if (cases == 0) {
+        if (I == J)
+            stop("No pairwise start values: variable " + std::to_string(I) + " is never observed; aborting...");
+        stop("No pairwise start values: variables " + std::to_string(J) + " and " + std::to_string(I) +
+             " are never observed together; aborting...");
+    }
+    return static_cast<double>(run.N / cases);
+}
+
+void pairwise(Run& run) {
+    const std::int32_t K = run.K;
+    const std::int32_t c = static_cast<std::int32_t>(run.CS(0, 0));
+    for (std::int32_t I = 1; I <= K; ++I) {
+        run.SS(0, I) = fp::mul(fp::add(run.PS(0, I), run.CS(0, I)), pairwise_factor(run, I, I, c));
+        for (std::int32_t J = 1; J <= I; ++J)
+            run.SS(I, J) = fp::mul(fp::add(run.PS(I, J), run.CS(I, J)), pairwise_factor(run, I, J, c));
+    }
+}
+
+void from_file(Run& run) {
+    const std::int32_t K = run.K;
+    Mat SVC;  // rows 0..K: the means, then the covariance rows
+    SVC.allocate(0, K, 1, K);
+    {
+        InFile file;
+        file.open(run.SVFIN);
+        FreeFormReader reader(file.fd(), file.name());
+        for (std::int32_t I = 1; I <= K; ++I) {
+            double* row = SVC.row(I);
+            reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { row[i] = v; });
+        }
+        double* means = SVC.row(0);
+        reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { means[i] = v; });
+        file.close();
+    }
+    const double n = static_cast<double>(run.N);
+    for (std::int32_t I = 1; I <= K; ++I) {
+        for (std::int32_t J = 1; J <= I; ++J) {
+            // N mean(I) mean(J) + (N - 1) cov(I,J): the file's covariances have divisor N - 1.
+            run.SS(I, J) =
+                fp::mul(fp::add(fp::mul(SVC(0, I), SVC(0, J)), fp::mul(SVC(I, J), run.CN1)), n);
+        }
+        run.SS(0, I) = fp::mul(SVC(0, I), n);
+    }
+    SVC.release();
+}
+
+}  // namespace
+
+void start_values(Run& run) {
+    run.RN = static_cast<double>(run.N);
+    run.CN = fp::div(run.RN, static_cast<double>(run.N - 1));
+    run.CN1 = fp::div(static_cast<double>(run.N - 1), run.RN);
+    if (run.CS(0, 0) == 0.0 && run.SIV == 1) run.SIV = 2;  // no complete case
+    switch (run.SIV) {
+        case 1: listwise(run); break;
+        case 2: pairwise(run); break;
+        default: from_file(run); break;
+    }
+}
+
+}  // namespace talvo

@@ -1,0 +1,14 @@
+// The sweep operator in Dempster's sign convention: the pivot becomes minus
+// its reciprocal, the pivot row and column are divided by the pivot.
+#pragma once
+
+#include "app/matrix.h"
+
+namespace talvo {
+
+// One pivot step on position KI of the (K+1) x (K+1) matrix G (indices
+// 0..K): H receives the result, which is then copied into G. A zero pivot
+// ends the run with the division-by-zero fault report.
+void SWEEP(Mat& G, Mat& H, int KI, int K);
+
+}  // namespace talvo
