@@ -66,7 +66,8 @@ TEST(Translate, EveryFormatErrorNumber) {
         {"(BX)", 6985},
         {"(((((((((((((((((((F5.1)))))))))))))))))))", 6986},
         {"(F12)", 6987}, {"(E12)", 6987}, {"(G12E2)", 6987},
-        {"(6F12.7", 6988}, {"('abc", 6988}, {"(5Habc", 6988}, {"(6F12.7,3", 6988},
+        {"(6F12.7", 6988}, {"('abc", 6988}, {"(5Habc", 6988}, {"(6F12.7,3", 6988}, {"(F", 6988}, {"(F5", 6988},
+        {"(F5.", 6988}, {"(B", 6988}, {"(-2", 6988}, {"(E9.2E", 6988}, {"(T", 6988},
         {"(,F5.1)", 6989}, {"(F5.1,,F5.1)", 6989}, {"(Q)", 6989}, {"(\"x\")", 6989}, {"(F5.1,3)", 6989},
         {"(.)", 6989}, {"(C)", 6989}, {"(F5.1 Q)", 6989}, {"(A.5)", 6989},
         {"(I3.4)", 6990},
@@ -145,6 +146,9 @@ TEST(Write, Positioning) {
     EXPECT_EQ(run_format("('a',5X)", {}), "a");
     EXPECT_EQ(run_format("('a',TR2,'b')", {}), "a  b");
     EXPECT_EQ(run_format("('abcdef',T3,F2.0)", {1.0}), "ab1.ef");
+    // An empty field writes nothing, so a skip before it stays pending.
+    EXPECT_EQ(run_format("(5X,F0.1)", {1.0}), "");
+    EXPECT_EQ(run_format("('a',5X,'','b')", {}), "a     b");
 }
 
 TEST(Write, Dollar) {

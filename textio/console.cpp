@@ -118,8 +118,8 @@ int Console::read_line(std::string& line) {
     if (read_failed_ && !ended) return err::ReadFailure;
     if (!any) return err::EndOfFile;
     // A carriage return right before the line feed belongs to the line end.
-    if (prev == '\r') {
-        size_t content = length - (ended ? 1 : 0) - 1;
+    if (ended && prev == '\r') {
+        size_t content = length - 2;
         if (line.size() > content) line.resize(content);
     }
     if (tty_in_ && length > kLineLimit) return err::LineTooLong;

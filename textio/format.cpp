@@ -77,14 +77,18 @@ private:
         out = static_cast<std::int32_t>(v);
         return true;
     }
-    // A number that must be there: false (fault recorded) when missing.
+    // A number that must be there: false (fault recorded) when missing, or
+    // when the text ends first.
     bool required(std::int32_t& out) {
         if (!digit_next()) {
-            fail(err::FmtNumberMissing);
+            fail(peek() == kEnd ? err::FmtUnterminated : err::FmtNumberMissing);
             return false;
         }
         return number(out);
     }
+    // A fault found at the next character; the end of the text instead
+    // means the text ends before its closing parenthesis.
+    void fail_at_next(int number) { fail(peek() == kEnd ? err::FmtUnterminated : number); }
 
     void item_list() {
         int depth = 0;
@@ -124,7 +128,7 @@ private:
                 ++i_;
                 std::int32_t k;
                 if (!required(k)) return;
-                if (peek() != 'P') return fail(err::FmtCountBelowOne);
+                if (peek() != 'P') return fail_at_next(err::FmtCountBelowOne);
                 ++i_;
                 emit(Op::Scale).w = c == '-' ? -k : k;
                 comma_ok = true;
@@ -235,7 +239,7 @@ private:
                 case 'B': {
                     ++i_;
                     int n = peek();
-                    if (n != 'N' && n != 'Z') return fail(err::FmtBadB);
+                    if (n != 'N' && n != 'Z') return fail_at_next(err::FmtBadB);
                     ++i_;
                     emit(Op::Blanks);
                     break;
@@ -303,7 +307,7 @@ private:
             return true;
         }
         if (peek() != '.') {
-            fail(err::FmtNoPoint);
+            fail_at_next(err::FmtNoPoint);
             return false;
         }
         ++i_;
@@ -419,6 +423,8 @@ private:
     }
 
     int put(std::string_view s) {
+        // Nothing written: skipped positions stay pending.
+        if (s.empty()) return 0;
         std::int64_t len = static_cast<std::int64_t>(s.size());
         if (pos_ + len > kMaxRecord) return err::StatementTooLong;
         out_ += len;

@@ -107,9 +107,9 @@ int FreeFormReader::next_piece(Piece& p) {
             continue;
         }
         if (c == '\r') {
-            // Part of the line end only when the line feed follows (or the file ends).
+            // Part of the line end only when the line feed follows.
             if (pos_ + 1 >= end_) more();
-            if (pos_ + 1 >= end_ || buf_[pos_ + 1] == '\n') {
+            if (pos_ + 1 < end_ && buf_[pos_ + 1] == '\n') {
                 ++pos_;
                 continue;
             }
@@ -154,7 +154,7 @@ int FreeFormReader::next_piece(Piece& p) {
                 start = pos_;
                 q = start + off;
             }
-            if (q + 1 >= end_ || buf_[q + 1] == '\n') break;
+            if (q + 1 < end_ && buf_[q + 1] == '\n') break;
         }
         ++q;
     }

@@ -76,14 +76,13 @@ void fill_unbuilt(std::string& out, std::int64_t w) {
     }
 }
 
+void stars(std::string& out, std::int64_t w) { out.append(static_cast<size_t>(w), '*'); }
+
 // Places a rendering of len characters (built by the caller into text) in a
 // field of w positions: right-aligned, or asterisks when it does not fit.
 void place(std::string& out, std::string_view text, std::int64_t w) {
     std::int64_t len = static_cast<std::int64_t>(text.size());
-    if (len > w) {
-        out.append(static_cast<size_t>(w), '*');
-        return;
-    }
+    if (len > w) return stars(out, w);
     out.append(static_cast<size_t>(w - len), ' ');
     out.append(text);
 }
@@ -167,37 +166,30 @@ void exponential(std::string& out, double v, std::int64_t w, std::int64_t d, std
     std::int64_t k = scale;
     std::int64_t sig = k > 0 ? d + 1 : d + k;
     bool valid = k > 0 ? k < d + 2 : k > -d;
-    if (!valid || sig < 1) return fill_unbuilt(out, w);
+    if (!valid || sig < 1) return stars(out, w);
     Decimal x = expand(v);
     Rounded r = round_half_up(x, sig);
     std::int64_t xexp = r.zero ? 0 : r.exp - k;
-    // Exponent part.
+    // Exponent part: letter, sign, digits.
     std::int64_t mag = xexp < 0 ? -xexp : xexp;
     int magdigits = 1;
     for (std::int64_t m = mag; m >= 10; m /= 10) ++magdigits;
-    std::int64_t explen;
-    bool with_letter;
+    bool with_letter = true;
+    bool fits = true;
     std::int64_t expdigits;
     if (e < 0) {
-        if (mag <= 99) {
-            with_letter = true;
-            expdigits = 2;
-        } else if (mag <= 999) {
-            with_letter = false;
-            expdigits = 3;
-        } else {
-            return fill_unbuilt(out, w);
-        }
+        expdigits = mag <= 99 ? 2 : 3;
+        with_letter = mag <= 99;
+        fits = mag <= 999;
     } else {
-        if (magdigits > e) return fill_unbuilt(out, w);
-        with_letter = true;
         expdigits = e;
+        fits = magdigits <= e;
     }
-    explen = (with_letter ? 1 : 0) + 1 + expdigits;
     char sign = sign_of(x.neg, r.zero, plus);
-    std::int64_t mantlen = (k > 0 ? k + 1 + (d - k + 1) : 1 + (-k) + sig);
-    std::int64_t len = (sign ? 1 : 0) + mantlen + explen;
+    std::int64_t mantlen = k > 0 ? k + 1 + (d - k + 1) : 1 + (-k) + sig;
+    std::int64_t len = (sign ? 1 : 0) + mantlen + (with_letter ? 1 : 0) + 1 + expdigits;
     if (len >= kMaxBuilt) return fill_unbuilt(out, w);
+    if (!fits) return stars(out, w);
     Text s;
     if (sign) s.push_back(sign);
     if (k > 0) {

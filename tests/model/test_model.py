@@ -573,6 +573,10 @@ class WholeRuns(TempDirCase):
         self.assertIn(b"patterns:    1\r\n Largest number within-case missing:      1     50.0%"
                       b"\r\n Percentage total missing variables:    50.00%", out)
         self.assertEqual(t.CPATT, 2.0)
+        # listwise without a complete case falls back to pairwise, which cannot start
+        self.assertEqual((err, status), (b"", 1))
+        self.assertTrue(out.endswith(b" Press <ENTER> to continue \r\nNo pairwise start values:"
+                                     b" variable 1 is never observed; aborting...\r\n"))
 
     def test_stops_and_reports(self):
         # Enter everywhere: N = 0
