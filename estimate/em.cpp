@@ -71,6 +71,8 @@ void check_convergence(Run& run) {
     if (run.MAXDIFF < run.CRIT) run.MAXITER = run.COUNT;
 }
 
+}  // namespace
+
 void regressions(Run& run) {
     const std::int32_t K = run.K;
     for (std::int32_t Q = 1; Q <= K; ++Q) {
@@ -84,9 +86,17 @@ void regressions(Run& run) {
     }
 }
 
+namespace {
+
+// Pivots 0..last one at a time.
+void sweep_each(Mat& G, Mat& H, int last, int K) {
+    for (int KI = 0; KI <= last; ++KI) SWEEP(G, H, KI, K);
+}
+
 // For each incomplete pattern, its case count times the covariance of its
 // missing variables given its observed ones, times N/(N-1).
-void correction(Run& run) {
+template <void (*SweepRun)(Mat&, Mat&, int, int)>
+void correction_with(Run& run) {
     const std::int32_t K = run.K;
     IMat& P = run.P;
     Mat& G = run.G;
@@ -105,7 +115,7 @@ void correction(Run& run) {
             for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
             G(0, I) = G(I, 0);
         }
-        for (std::int32_t KI = 0; KI <= K - m; ++KI) SWEEP(G, run.H, KI, K);
+        SweepRun(G, run.H, K - m, K);
         const double cases = static_cast<double>(P(L, K + 2));
         for (std::int32_t J = K - m + 1; J <= K; ++J) {
             for (std::int32_t M = K - m + 1; M <= J; ++M) {
@@ -117,6 +127,10 @@ void correction(Run& run) {
 }
 
 }  // namespace
+
+void correction(Run& run) { correction_with<sweep_pivots>(run); }
+
+void correction_reference(Run& run) { correction_with<sweep_each>(run); }
 
 void em(Run& run) {
     // A negative pass limit with a criterion that can never be met would

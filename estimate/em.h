@@ -13,4 +13,17 @@ void em(Run& run);
 // products in the rest.
 void build_moments(Run& run);
 
+// For each variable Q, its regression on the others into row Q of B, by
+// sweeping with Q moved last; the convergence test and the log line on the
+// way, after pivot 0 of the last regression.
+void regressions(Run& run);
+
+// CORR for the next completion step: for each incomplete pattern, its case
+// count times the covariance of its missing variables given its observed
+// ones, times N/(N-1).
+void correction(Run& run);
+// The same, sweeping pivot by pivot with SWEEP; correction gives the same
+// bits and is proven equal to it by tests.
+void correction_reference(Run& run);
+
 }  // namespace talvo

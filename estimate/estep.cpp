@@ -2,6 +2,8 @@
 
 #include "textio/fp.h"
 
+#include <vector>
+
 namespace talvo {
 
 double prediction(const Run& run, std::int32_t I, std::int32_t J) {
@@ -13,39 +15,92 @@ double prediction(const Run& run, std::int32_t I, std::int32_t J) {
     return s;
 }
 
-void e_step(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
-    Mat& X = run.X;
-    Mat& SS = run.SS;
+namespace {
+
+void clear_sums(Run& run) {
+    const std::int32_t K = run.K;
     for (std::int32_t J = 0; J <= K; ++J)
-        for (std::int32_t L = 0; L <= K; ++L) SS(J, L) = 0.0;
-    const bool attrition = run.BMOD == 1;
-    const double one_missing = static_cast<double>(K - 1);
-    for (std::int32_t I = 1; I <= N; ++I) {
-        double* x = X.row(I);
-        const double observed = x[2 * K + 1];
-        if (!(observed < static_cast<double>(K))) continue;
-        const double* flag = x + K;  // flag[J] is X(I,K+J)
-        for (std::int32_t J = 1; J <= K; ++J) {
-            if (flag[J] == 0.0) {
-                // Filled in sequence: variables before J hold this pass's
-                // values, missing ones after it still the previous pass's.
-                x[J] = 0.0;
-                const double* b = run.B.row(J);
-                for (std::int32_t L = 0; L <= K - 1; ++L) x[J] = fp::add(fp::mul(b[L], x[L < J ? L : L + 1]), x[J]);
-                if (attrition && observed == one_missing) x[J] = fp::add(fp::mul(x[J], run.YHAT), run.YINT);
-                SS(0, J) = fp::add(x[J], SS(0, J));
-            }
-            double* ss = SS.row(J);
-            for (std::int32_t L = 1; L <= J; ++L)
-                if (flag[J] == 0.0 || flag[L] == 0.0) ss[L] = fp::add(fp::mul(x[L], x[J]), ss[L]);
-        }
-    }
+        for (std::int32_t L = 0; L <= K; ++L) run.SS(J, L) = 0.0;
+}
+
+// The sums of the complete cases and of the observed pairs, and the
+// correction, added to what the incomplete cases gave.
+void merge(Run& run) {
+    const std::int32_t K = run.K;
+    Mat& SS = run.SS;
     for (std::int32_t I = 1; I <= K; ++I) {
         SS(0, I) = fp::add(fp::add(run.PS(0, I), run.CS(0, I)), SS(0, I));
         for (std::int32_t J = 1; J <= I; ++J)
             SS(I, J) = fp::add(fp::add(fp::add(run.CORR(I, J), run.PS(I, J)), run.CS(I, J)), SS(I, J));
     }
+}
+
+}  // namespace
+
+void e_step_reference(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    Mat& X = run.X;
+    Mat& SS = run.SS;
+    clear_sums(run);
+    for (std::int32_t I = 1; I <= N; ++I) {
+        if (!(X(I, 2 * K + 1) < static_cast<double>(K))) continue;
+        for (std::int32_t J = 1; J <= K; ++J) {
+            if (X(I, K + J) == 0.0) {
+                X(I, J) = 0.0;
+                for (std::int32_t L = 0; L <= K - 1; ++L) {
+                    if (L < J) X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L)), X(I, J));
+                    else X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L + 1)), X(I, J));
+                }
+                if (run.BMOD == 1 && X(I, 2 * K + 1) == static_cast<double>(K - 1))
+                    X(I, J) = fp::add(fp::mul(X(I, J), run.YHAT), run.YINT);
+                SS(0, J) = fp::add(X(I, J), SS(0, J));
+            }
+            for (std::int32_t L = 1; L <= J; ++L)
+                if (X(I, K + J) == 0.0 || X(I, K + L) == 0.0) SS(J, L) = fp::add(fp::mul(X(I, L), X(I, J)), SS(J, L));
+        }
+    }
+    merge(run);
+}
+
+void e_step(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    Mat& X = run.X;
+    Mat& SS = run.SS;
+    clear_sums(run);
+    const bool attrition = run.BMOD == 1;
+    const double one_missing = static_cast<double>(K - 1);
+    std::vector<std::int32_t> missing(static_cast<std::size_t>(K));
+    for (std::int32_t I = 1; I <= N; ++I) {
+        double* x = X.row(I);
+        const double observed = x[2 * K + 1];
+        if (!(observed < static_cast<double>(K))) continue;
+        const double* flag = x + K;  // flag[J] is X(I,K+J)
+        std::size_t missed = 0;      // missing variables before J, ascending
+        for (std::int32_t J = 1; J <= K; ++J) {
+            double* ss = SS.row(J);
+            if (flag[J] == 0.0) {
+                // Filled in sequence: variables before J hold this pass's
+                // values, missing ones after it still the previous pass's.
+                const double* b = run.B.row(J);
+                double s = 0.0;
+                for (std::int32_t L = 0; L < J; ++L) s = fp::add(fp::mul(b[L], x[L]), s);
+                for (std::int32_t L = J; L <= K - 1; ++L) s = fp::add(fp::mul(b[L], x[L + 1]), s);
+                if (attrition && observed == one_missing) s = fp::add(fp::mul(s, run.YHAT), run.YINT);
+                x[J] = s;
+                SS(0, J) = fp::add(x[J], SS(0, J));
+                // J missing: every product with it.
+                for (std::int32_t L = 1; L <= J; ++L) ss[L] = fp::add(fp::mul(x[L], x[J]), ss[L]);
+                missing[missed++] = J;
+            } else {
+                // J observed: the products with the missing variables before it.
+                for (std::size_t a = 0; a < missed; ++a) {
+                    const std::int32_t L = missing[a];
+                    ss[L] = fp::add(fp::mul(x[L], x[J]), ss[L]);
+                }
+            }
+        }
+    }
+    merge(run);
 }
 
 }  // namespace talvo

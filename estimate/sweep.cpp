@@ -2,6 +2,10 @@
 
 #include "textio/fp.h"
 
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
 namespace talvo {
 
 void SWEEP(Mat& G, Mat& H, int KI, int K) {
@@ -30,6 +34,79 @@ void SWEEP(Mat& G, Mat& H, int KI, int K) {
     }
     for (int j = 0; j <= K; ++j)
         for (int l = 0; l <= K; ++l) G(j, l) = H(j, l);
+}
+
+namespace {
+
+// True when none of v[from..to) is infinite or not a number: the exponent
+// field all ones marks both. Written on the bits so that it vectorises.
+bool all_finite(const double* v, int from, int to) {
+    std::uint64_t acc = 0;
+    for (int l = from; l < to; ++l) {
+        std::uint64_t b;
+        std::memcpy(&b, &v[l], sizeof b);
+        acc |= ((b & 0x7FF0000000000000ULL) + 0x0010000000000000ULL) & 0x8000000000000000ULL;
+    }
+    return acc == 0;
+}
+
+// One row of the lower triangle, columns [from, to): each element
+// g(j,l) - (g(j,k) * g(k,l)) / p, as in SWEEP.
+void update_row(double* __restrict out, const double* __restrict gj, const double* __restrict gk, double gjk,
+                double pivot, int from, int to) {
+    for (int l = from; l < to; ++l) out[l] = gj[l] - (gjk * gk[l]) / pivot;
+}
+
+// Pivot line: g(l,k) / p for l in [from, to).
+void divide_row(double* __restrict out, const double* __restrict gk, double pivot, int from, int to) {
+    for (int l = from; l < to; ++l) out[l] = gk[l] / pivot;
+}
+
+// One pivot step from src to dst, both (K+1) x (K+1), row-major, exactly
+// symmetric. Each row's values are checked before they are stored.
+void step(const double* src, double* dst, double* row, int k, int n) {
+    const double* gk = src + static_cast<std::size_t>(k) * n;
+    const double pivot = gk[k];
+    const double hkk = -fp::div(1.0, pivot);
+    for (int j = 0; j < n; ++j) {
+        const double* gj = src + static_cast<std::size_t>(j) * n;
+        if (j == k) {
+            divide_row(row, gk, pivot, 0, k);
+            row[k] = hkk;
+        } else {
+            const double gjk = gj[k];
+            if (j < k) {
+                update_row(row, gj, gk, gjk, pivot, 0, j + 1);
+            } else {
+                update_row(row, gj, gk, gjk, pivot, 0, k);
+                row[k] = gjk / pivot;
+                update_row(row, gj, gk, gjk, pivot, k + 1, j + 1);
+            }
+        }
+        // With a non-zero pivot and finite operands only an overflow can
+        // give a value that is not finite.
+        if (!all_finite(row, 0, j + 1)) fp::fault(Fault::Overflow);
+        double* hj = dst + static_cast<std::size_t>(j) * n;
+        for (int l = 0; l <= j; ++l) {
+            hj[l] = row[l];
+            dst[static_cast<std::size_t>(l) * n + j] = row[l];
+        }
+    }
+}
+
+}  // namespace
+
+void sweep_pivots(Mat& G, Mat& H, int last, int K) {
+    const int n = K + 1;
+    std::vector<double> row(static_cast<std::size_t>(n));
+    double* a = G.row(0);
+    double* b = H.row(0);
+    for (int k = 0; k <= last; ++k) {
+        step(a, b, row.data(), k, n);
+        std::swap(a, b);
+    }
+    // The result is in a; G and H both hold it, as after SWEEP.
+    std::memcpy(b, a, sizeof(double) * static_cast<std::size_t>(n) * n);
 }
 
 }  // namespace talvo

@@ -11,4 +11,10 @@ namespace talvo {
 // ends the run with the division-by-zero fault report.
 void SWEEP(Mat& G, Mat& H, int KI, int K);
 
+// The run of pivots 0, 1, ..., last: the same values, the same fault and
+// the same G and H as SWEEP applied on each pivot in turn, computed faster
+// (the two matrices take turns as source and result, each row in one
+// vectorisable loop, one copy at the end).
+void sweep_pivots(Mat& G, Mat& H, int last, int K);
+
 }  // namespace talvo

@@ -7,8 +7,10 @@
 
 namespace talvo {
 
-void code_and_sum(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
+namespace {
+
+void clear(Run& run) {
+    const std::int32_t K = run.K;
     for (std::int32_t I = 0; I <= K; ++I) {
         for (std::int32_t J = 0; J <= K; ++J) {
             run.SS(I, J) = 0.0;
@@ -23,42 +25,92 @@ void code_and_sum(Run& run) {
             run.COV(I, J) = 0.0;
         }
     }
+}
+
+// Codes the values of case I observed or missing, counts the observed ones.
+void code_case(Run& run, std::int32_t I) {
+    const std::int32_t K = run.K;
     Mat& X = run.X;
-    Mat& CS = run.CS;
-    Mat& PS = run.PS;
-    for (std::int32_t I = 1; I <= N; ++I) {
-        X(I, 2 * K + 1) = 0.0;
-        X(I, 0) = 1.0;
-        for (std::int32_t J = 1; J <= K; ++J) {
-            // The whole-number part, kept as a double, against the code.
-            if (std::trunc(X(I, J)) == run.MVI) {
-                X(I, J) = 0.0;
-                X(I, K + J) = 0.0;
-            } else {
-                X(I, K + J) = 1.0;
-            }
-            X(I, 2 * K + 1) = fp::add(X(I, 2 * K + 1), X(I, K + J));
-        }
-        if (X(I, 2 * K + 1) == static_cast<double>(K)) {
-            CS(0, 0) = fp::add(CS(0, 0), 1.0);
-            for (std::int32_t J = 1; J <= K; ++J) {
-                CS(0, J) = fp::add(CS(0, J), X(I, J));
-                for (std::int32_t L = 1; L <= J; ++L) CS(J, L) = fp::add(CS(J, L), fp::mul(X(I, L), X(I, J)));
-            }
+    X(I, 2 * K + 1) = 0.0;
+    X(I, 0) = 1.0;
+    for (std::int32_t J = 1; J <= K; ++J) {
+        // The whole-number part, kept as a double, against the code.
+        if (std::trunc(X(I, J)) == run.MVI) {
+            X(I, J) = 0.0;
+            X(I, K + J) = 0.0;
         } else {
-            for (std::int32_t J = 1; J <= K; ++J) {
-                if (static_cast<std::int32_t>(X(I, K + J)) != 1) continue;
-                PS(0, J) = fp::add(PS(0, J), X(I, J));
-                for (std::int32_t L = 1; L <= J; ++L) {
-                    if (static_cast<std::int32_t>(X(I, K + L)) == 1) {
-                        run.PSN(J, L) = run.PSN(J, L) + 1;
-                        PS(J, L) = fp::add(PS(J, L), fp::mul(X(I, L), X(I, J)));
-                    }
-                }
-            }
+            X(I, K + J) = 1.0;
         }
-        encode_case(run, I);
+        X(I, 2 * K + 1) = fp::add(X(I, 2 * K + 1), X(I, K + J));
     }
 }
+
+void add_complete_case(Run& run, std::int32_t I) {
+    const std::int32_t K = run.K;
+    const double* x = run.X.row(I);
+    Mat& CS = run.CS;
+    CS(0, 0) = fp::add(CS(0, 0), 1.0);
+    for (std::int32_t J = 1; J <= K; ++J) {
+        CS(0, J) = fp::add(CS(0, J), x[J]);
+        double* cs = CS.row(J);
+        for (std::int32_t L = 1; L <= J; ++L) cs[L] = fp::add(cs[L], fp::mul(x[L], x[J]));
+    }
+}
+
+// The pairwise sums of an incomplete case, every position tested.
+void add_incomplete_case_reference(Run& run, std::int32_t I) {
+    const std::int32_t K = run.K;
+    Mat& X = run.X;
+    Mat& PS = run.PS;
+    for (std::int32_t J = 1; J <= K; ++J) {
+        if (static_cast<std::int32_t>(X(I, K + J)) != 1) continue;
+        PS(0, J) = fp::add(PS(0, J), X(I, J));
+        for (std::int32_t L = 1; L <= J; ++L) {
+            if (static_cast<std::int32_t>(X(I, K + L)) == 1) {
+                run.PSN(J, L) = run.PSN(J, L) + 1;
+                PS(J, L) = fp::add(PS(J, L), fp::mul(X(I, L), X(I, J)));
+            }
+        }
+    }
+}
+
+// The same additions in the same order, walking only the observed
+// variables: the first m entries of the case's row of PA, ascending.
+void add_incomplete_case(Run& run, std::int32_t I) {
+    const std::int32_t K = run.K;
+    const double* x = run.X.row(I);
+    const std::int32_t m = static_cast<std::int32_t>(x[2 * K + 1]);
+    const std::int32_t* observed = run.PA.row(I);  // PA(I,1) first
+    for (std::int32_t a = 0; a < m; ++a) {
+        const std::int32_t J = observed[a];
+        run.PS(0, J) = fp::add(run.PS(0, J), x[J]);
+        double* ps = run.PS.row(J);
+        std::int32_t* psn = run.PSN.row(J);
+        for (std::int32_t b = 0; b <= a; ++b) {
+            const std::int32_t L = observed[b];
+            psn[L] = psn[L] + 1;
+            ps[L] = fp::add(ps[L], fp::mul(x[L], x[J]));
+        }
+    }
+}
+
+template <void (*AddIncomplete)(Run&, std::int32_t)>
+void pass_over_cases(Run& run) {
+    clear(run);
+    const std::int32_t N = run.N, K = run.K;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        code_case(run, I);
+        // The case's row of PA does not depend on its sums.
+        encode_case(run, I);
+        if (run.X(I, 2 * K + 1) == static_cast<double>(K)) add_complete_case(run, I);
+        else AddIncomplete(run, I);
+    }
+}
+
+}  // namespace
+
+void code_and_sum(Run& run) { pass_over_cases<add_incomplete_case>(run); }
+
+void code_and_sum_reference(Run& run) { pass_over_cases<add_incomplete_case_reference>(run); }
 
 }  // namespace talvo

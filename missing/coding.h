@@ -11,4 +11,8 @@ namespace talvo {
 // (incomplete), and writes its row of PA.
 void code_and_sum(Run& run);
 
+// The same pass written as its formulas read, every position's flag tested;
+// code_and_sum gives the same bits and is proven equal to it by tests.
+void code_and_sum_reference(Run& run);
+
 }  // namespace talvo

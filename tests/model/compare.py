@@ -1,0 +1,1012 @@
+#!/usr/bin/env python3
+"""Differential test of the talvo binary against the Python model.
+
+Generates random cases (data file, optional start-value file, optional old
+result files, dialog answers), runs the binary and the model in two fresh
+copies of the same directory with the same standard input and compares
+standard output, standard error, the exit status and every file left in the
+directory, byte for byte.
+
+    python3 tests/model/compare.py --binary build/talvo --runs 500 --seed 1 \
+        --keep /tmp/mismatch
+
+Every mismatching case is printed (answers, data file, first differing byte
+of each differing stream with CR and LF escaped) and saved under --keep as a
+directory that --replay runs again:
+
+    python3 tests/model/compare.py --binary build/talvo --replay /tmp/mismatch/case-1-37
+
+--case I regenerates and runs the single case I of the seed; --show prints
+the generated input of every case run.
+"""
+
+import argparse
+import concurrent.futures
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import talvo_model as tm  # noqa: E402  (its field readers predict how answers are taken)
+
+MODEL = os.path.join(HERE, "talvo_model.py")
+
+
+# ---------------------------------------------------------------------------
+# Escaping for reports
+# ---------------------------------------------------------------------------
+
+def esc(data, limit=None):
+    """Bytes as readable text: CR, LF, tab and other controls escaped."""
+    if limit is not None and len(data) > limit:
+        tail = "...(%d more bytes)" % (len(data) - limit)
+        data = data[:limit]
+    else:
+        tail = ""
+    out = []
+    for b in data:
+        if b == 13:
+            out.append("\\r")
+        elif b == 10:
+            out.append("\\n")
+        elif b == 9:
+            out.append("\\t")
+        elif b == 92:
+            out.append("\\\\")
+        elif 32 <= b < 127:
+            out.append(chr(b))
+        else:
+            out.append("\\x%02x" % b)
+    return "".join(out) + tail
+
+
+def esc_lines(data, limit=1500):
+    """Multi-line rendering: each line shown with its escaped line end."""
+    shown = data[:limit]
+    lines = shown.split(b"\n")
+    out = []
+    for i, ln in enumerate(lines):
+        end = "\\n" if i < len(lines) - 1 else ""
+        out.append("      | " + esc(ln) + end)
+    if len(data) > limit:
+        out.append("      | ...(%d bytes in all)" % len(data))
+    return "\n".join(out)
+
+
+# ---------------------------------------------------------------------------
+# Number texts for data and start-value files
+# ---------------------------------------------------------------------------
+
+def num_text(rng, v, style=None):
+    """A free-form text of about the value v, in one of the accepted forms."""
+    if style is None:
+        style = rng.choice(["plain", "plain", "plain", "int", "exp", "dexp", "signexp",
+                            "lower", "lead", "trail", "plus", "g"])
+    if style == "int":
+        t = "%d" % int(v)
+    elif style == "exp":
+        t = "%.*E" % (rng.randint(0, 6), v)
+    elif style == "dexp":
+        t = ("%.*E" % (rng.randint(0, 5), v)).replace("E", "D")
+    elif style == "signexp":                     # 1.5-3: sign directly after the digits
+        t = ("%.*E" % (rng.randint(0, 5), v)).replace("E", "")
+    elif style == "lower":
+        t = ("%.*e" % (rng.randint(0, 5), v))
+        if rng.random() < 0.5:
+            t = t.replace("e", "d")
+        if rng.random() < 0.5:
+            t = t.replace("+0", "").replace("+", "")
+    elif style == "lead":                        # .5 and -.25
+        t = "%.*f" % (rng.randint(1, 6), v)
+        t = t.replace("0.", ".", 1) if t.startswith(("0.", "-0.")) else t
+    elif style == "trail":                       # 5.
+        t = "%d." % int(v)
+    elif style == "plus":
+        t = "%.*f" % (rng.randint(0, 4), v)
+        if not t.startswith("-"):
+            t = "+" + t
+    elif style == "g":
+        t = repr(float(v))
+        if "inf" in t or "nan" in t:
+            t = "0"
+    else:
+        t = "%.*f" % (rng.choice([0, 1, 2, 3, 3, 4, 6, 9]), v)
+    return t
+
+
+def missing_texts(mvi):
+    """Texts that the program codes as missing under the code mvi."""
+    if mvi != int(mvi):
+        return ["%g" % mvi]
+    m = int(mvi)
+    sgn = -1 if m < 0 else 1
+    out = ["%d" % m, "%d." % m, "%d.0" % m, "%d.5" % m if m >= 0 else "%d.5" % m,
+           "%d.999" % m, "%dE0" % m, "%d0D-1" % m]
+    if m >= 0:
+        out.append("+%d" % m)
+    del sgn
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Data sets
+# ---------------------------------------------------------------------------
+
+MAGNITUDES = [(1, 0.5), (10, 3), (0, 1), (100, 20), (0.01, 0.003), (1000, 300),
+              (5, 2), (-20, 5), (1e5, 3e4), (1e-6, 3e-7), (50, 0.001)]
+
+
+def gen_matrix(rng, n, k):
+    """Values of n cases by k variables, with per-variable kinds."""
+    cols = []
+    for j in range(k):
+        kind = rng.choices(["norm", "int", "const", "linear", "huge", "tiny", "mixed"],
+                           [60, 20, 3, 3, 2, 2, 6])[0]
+        mu, sd = rng.choice(MAGNITUDES)
+        if kind == "norm":
+            col = [rng.gauss(mu, sd) for _ in range(n)]
+        elif kind == "int":
+            lo = rng.randint(-20, 5)
+            col = [float(rng.randint(lo, lo + rng.randint(1, 30))) for _ in range(n)]
+        elif kind == "const":
+            c = float(rng.randint(-5, 20))
+            col = [c] * n
+        elif kind == "linear" and cols:
+            src = rng.choice(cols)
+            a, b = rng.choice([1.0, 2.0, -1.0, 0.5]), float(rng.randint(-3, 3))
+            col = [a * x + b for x in src]
+        elif kind == "huge":
+            col = [rng.gauss(0, 1) * 10.0 ** rng.choice([8, 40, 120, 160, 200]) for _ in range(n)]
+        elif kind == "tiny":
+            col = [rng.gauss(0, 1) * 10.0 ** -rng.choice([8, 40, 160, 310]) for _ in range(n)]
+        else:
+            col = [rng.gauss(0, 1) * 10.0 ** rng.randint(-3, 6) for _ in range(n)]
+        cols.append(col)
+    return [[cols[j][i] for j in range(k)] for i in range(n)]
+
+
+JUNK = ["abc", "1.2.3", "1e", "x", "1..", "'5'", "T", ".", "+", "-", "e5", "1d", "--2",
+        "0x10", "1_0", "inf", "nan", "1e400", "-1D999", "1e-400", "1.5E", "3*4*5", "0*3",
+        "*", "*5", "2**3", "1+", "1-", "+-1", "1E+", ".E1", "5#", "&", "1;2", "1.0.", "(1)"]
+
+
+def gen_data_text(rng, X, k, mvi, miss_p, syntax):
+    """The data file: X rendered with missing codes and a random layout.
+
+    syntax: a set of features to use (repeat, null, slash, junk, crlf, spread,
+    extra, short, blanklines, tabs, commas).
+    """
+    toks = []
+    miss_txt = missing_texts(mvi)
+    for row in X:
+        for v in row:
+            if rng.random() < miss_p:
+                toks.append(rng.choice(miss_txt))
+            else:
+                toks.append(num_text(rng, v))
+    # repeat counts: merge runs of equal texts, or spell one value as 1*v
+    if "repeat" in syntax:
+        merged = []
+        i = 0
+        while i < len(toks):
+            j = i
+            while j + 1 < len(toks) and toks[j + 1] == toks[i]:
+                j += 1
+            r = j - i + 1
+            if r > 1 and rng.random() < 0.8:
+                merged.append("%d*%s" % (r, toks[i]))
+            elif rng.random() < 0.05:
+                merged.append("1*" + toks[i])
+            else:
+                merged.extend(toks[i:j + 1])
+            i = j + 1
+        toks = merged
+    if "null" in syntax:
+        for _ in range(rng.randint(1, 3)):
+            if toks:
+                i = rng.randrange(len(toks))
+                toks[i] = rng.choice(["", "", "2*", "1*"])
+    if "slash" in syntax and toks:
+        i = rng.randrange(len(toks) + 1)
+        toks = toks[:i] + ["/"] + toks[i:]
+    if "junk" in syntax:
+        i = rng.randrange(len(toks) + 1)
+        toks = toks[:i] + [rng.choice(JUNK)] + toks[i:]
+    if "short" in syntax and toks:
+        del toks[rng.randrange(max(1, len(toks) - rng.randint(1, 4)), len(toks)):]
+    if "extra" in syntax:
+        toks += [num_text(rng, rng.gauss(0, 5)) for _ in range(rng.randint(1, 5))]
+        if rng.random() < 0.5:
+            toks.append(rng.choice(JUNK))
+    # layout
+    eol = "\r\n" if "crlf" in syntax else "\n"
+    layout = rng.choice(["case", "case", "case", "single", "one", "random"])
+    if "spread" in syntax:
+        layout = rng.choice(["one", "random"])
+    lines = []
+    cur = []
+    use_commas = "commas" in syntax or "" in toks
+
+    def sep():
+        if use_commas:
+            return rng.choice([",", ", ", " ,", " , ", ","])
+        if "tabs" in syntax:
+            return rng.choice(["\t", " \t", "  ", " "])
+        return rng.choice([" ", " ", "  ", "   "])
+
+    for idx, t in enumerate(toks):
+        cur.append(t)
+        newline = False
+        if layout == "case":
+            newline = (idx + 1) % k == 0
+        elif layout == "one":
+            newline = True
+        elif layout == "random":
+            newline = rng.random() < 0.3
+        if newline:
+            lines.append(cur)
+            cur = []
+    if cur:
+        lines.append(cur)
+    text_lines = []
+    for ln in lines:
+        s = ""
+        for i, t in enumerate(ln):
+            if i:
+                s += sep()
+            s += t
+        if use_commas and rng.random() < 0.2:
+            s += ","                            # a comma may end a line
+        if rng.random() < 0.1:
+            s = rng.choice([" ", "  ", "\t"]) + s
+        if rng.random() < 0.1:
+            s += rng.choice([" ", "  ", "\t"])
+        text_lines.append(s)
+        if "blanklines" in syntax and rng.random() < 0.2:
+            text_lines.append(rng.choice(["", " ", "\t"]))
+    body = eol.join(text_lines)
+    if rng.random() < 0.85:
+        body += eol
+    if "cr_only" in syntax:
+        body = body.replace("\n", "\r", 1)
+    return body.encode("latin-1")
+
+
+def gen_start_cov(rng, k, X, style):
+    """A start-value file: k rows of covariances, then the means."""
+    n = len(X)
+    means = []
+    covs = [[0.0] * k for _ in range(k)]
+    for j in range(k):
+        col = [r[j] for r in X] if X else [0.0]
+        m = sum(col) / max(1, len(col))
+        if not (abs(m) < 1e100):
+            m = 0.0
+        means.append(m)
+    for j in range(k):
+        covs[j][j] = abs(rng.gauss(0, 5)) + 0.1 if rng.random() < 0.5 else \
+            max(1e-3, sum((r[j] - means[j]) ** 2 for r in X) / max(1, n - 1)) \
+            if X and all(abs(r[j]) < 1e100 for r in X) else 1.0
+    for i in range(k):
+        for j in range(i):
+            c = rng.uniform(-0.4, 0.4) * (covs[i][i] * covs[j][j]) ** 0.5
+            covs[i][j] = covs[j][i] = c
+    if style == "zero":
+        covs = [[0.0] * k for _ in range(k)]
+    eol = rng.choice(["\n", "\n", "\r\n"])
+    rows = [[num_text(rng, v, rng.choice(["plain", "exp", "g"])) for v in row] for row in covs]
+    rows.append([num_text(rng, v, rng.choice(["plain", "exp", "g"])) for v in means])
+    if style == "upper_junk":                   # values above the diagonal do not matter
+        for i in range(k):
+            for j in range(i + 1, k):
+                rows[i][j] = num_text(rng, rng.uniform(-1e6, 1e6))
+    lines = []
+    for row in rows:
+        if style == "split" and len(row) > 1:
+            cut = rng.randint(1, len(row) - 1)
+            lines.append(" ".join(row[:cut]))
+            lines.append(" ".join(row[cut:]))
+        else:
+            line = rng.choice([" ", ",", "  ", "\t"]).join(row)
+            if style == "extra":
+                line += " " + num_text(rng, rng.uniform(-9, 9))
+            lines.append(line)
+    if style == "short":
+        victim = rng.randrange(len(lines))
+        parts = lines[victim].split()
+        lines[victim] = " ".join(parts[:-1]) if len(parts) > 1 else ""
+    elif style == "junk":
+        victim = rng.randrange(len(lines))
+        lines[victim] = rng.choice(JUNK) + " " + lines[victim]
+    elif style == "slash":
+        victim = rng.randrange(len(lines))
+        parts = lines[victim].split()
+        cut = rng.randint(0, len(parts))
+        lines[victim] = " ".join(parts[:cut] + ["/"] + parts[cut:])
+    elif style == "null":
+        victim = rng.randrange(len(lines))
+        parts = lines[victim].split()
+        if parts:
+            parts[rng.randrange(len(parts))] = ""
+        lines[victim] = ",".join(parts)
+    elif style == "truncated":
+        lines = lines[:rng.randrange(len(lines))]
+    body = eol.join(lines) + (eol if rng.random() < 0.9 else "")
+    if style == "empty":
+        body = ""
+    return body.encode("latin-1")
+
+
+# ---------------------------------------------------------------------------
+# Output formats
+# ---------------------------------------------------------------------------
+
+FIXED_FORMATS = [
+    "", "", "", "(6F12.7)", "(6f12.7)", "( 6F12.7 )", "(6F 12.7)", "(1X,6F12.7)",
+    "(1X,6(F12.7))", "(F12.7)", "(E15.6)", "(G12.4)", "(SP,F8.2)", "(Z16)", "(Z)", "(A)",
+    "(3F9.3,:' end')", "(6F12.7,' end')", "(6F12.7,:'end')", "(2PF12.7)", "(-1P,E12.4)",
+    "(1X,T5,F8.3,TL3,F6.1)", "(6F12.7", "(6F12.7,Q)", "6F12.7", "(6I12)", "('x')", "(Q)",
+    "(F10.3,2(1X))", "(F0.1)", "(3(F8.2,1X),/)", "(F8.3,$)", "(4(1X,E12.5E3))", "(D14.5)",
+    "(2(F6.1,2X),F9.4)", "(BN,F10.4)", "(BZ,SS,F10.2)", "(2H**,F10.3)", "(F10.3,2H##)",
+    "(T20,F10.4,T1,F8.2)", "(TR3,F9.2)", "(F9.2,TL20,'<')", "(G14.6E3)", "(E10.3E1)",
+    "('''',F9.3,'''')", "(F20.15)", "(F40.30)", "(F4.0)", "(F3.0)", "(Z20)", "(Z8)",
+    "(A4)", "(A10)", "(L5)", "(I5.6)", "(F10)", "(F10.)", "(E12.4E)", "(X)", "(0X,F8.2)",
+    "(B,F8.2)", "(,F8.2)", "(F8.2,,F8.2)", "(2(,F8.2))", "(3/)", "(F8.2)x junk", "x",
+    "((((((((((((((((((F8.2))))))))))))))))))", "(4(F8.2:','))", "(1P,G12.4)", "(SP,G12.4)",
+    "(12X,F8.2)", "(T10,F8.2)", "(F8.2,T3)", "(F8.2,3X)", "(F8.2,3X,'|')", "(F8.2\\)",
+    "(99999999999F8.2)", "(+2P,F10.3)", "(-2P,E12.4)", "(2P,E12.4)", "(3P,E12.4)",
+    "(-P,F8.2)", "(+3,F8.2)", "(10HABCDEFGHIJ,F5.1)", "(40HABC", "('abc", "(F8.2/F8.2)",
+    "(1H)", "(E0.3,F8.2)", "(G0.1,F8.2)", "(2(F8.2,1X),F4.1)", "(F8.2,'a''b')",
+    "(I12.3)", "(Iw)", "(5(1X,F7.2))", "(F12.7,/,'x')", "(/,F12.7)", "(S,F6.1)",
+    "(E15.6,SP,E15.6)", "(D15.6E2)", "(Z16,1X,Z4)", "(A,1X,A2)", "(G12.4E1)",
+    "(F6.2,TL10,F4.1)", "(2(3(F6.1),'|'))", "(1X,2(F8.3,:,','))", "(T5,'x',T1,F3.0)",
+    "(100F12.7)", "(F12.7,100X,'x')", "(1X,6F12.7)  trailing", "\t(6F12.7)", " (F9.3)",
+    "(6F12.7)" + " " * 32 + "xx", "(F12.7,'" + "x" * 30 + "')",
+]
+
+
+def rand_format(rng):
+    """A short format text built from the notation's pieces."""
+    pieces = []
+
+    def num(lo, hi):
+        return str(rng.randint(lo, hi))
+
+    def data_desc():
+        c = rng.choices("FEGDZAIL", [40, 15, 12, 5, 6, 4, 2, 1])[0]
+        w = rng.randint(0, 22)
+        d = rng.randint(0, 9)
+        if c == "F":
+            t = "F%d.%d" % (w, d)
+        elif c in "EG":
+            t = "%s%d.%d" % (c, w, d)
+            if rng.random() < 0.3:
+                t += "E%d" % rng.randint(0, 4)
+        elif c == "D":
+            t = "D%d.%d" % (w, d)
+        elif c in "ZA":
+            t = c + (str(rng.randint(0, 20)) if rng.random() < 0.7 else "")
+        elif c == "I":
+            t = "I%d" % rng.randint(1, 12)
+        else:
+            t = "L%d" % rng.randint(1, 5)
+        if rng.random() < 0.4:
+            t = num(1, 7) + t
+        return t
+
+    def other():
+        kind = rng.choices(["lit", "holl", "x", "t", "tl", "tr", "slash", "colon", "dollar",
+                            "p", "s", "b", "junk"], [8, 2, 8, 3, 3, 2, 4, 3, 1, 4, 3, 2, 2])[0]
+        if kind == "lit":
+            return "'" + rng.choice(["", " ", "|", "a", "x=", "''", " end", ",", "()"]) + "'"
+        if kind == "holl":
+            s = rng.choice(["a", "ab", "x y", "12"])
+            return "%dH%s" % (len(s), s)
+        if kind == "x":
+            return num(1, 12) + "X"
+        if kind == "t":
+            return "T" + num(1, 60)
+        if kind == "tl":
+            return "TL" + num(1, 30)
+        if kind == "tr":
+            return "TR" + num(1, 20)
+        if kind == "slash":
+            return "/"
+        if kind == "colon":
+            return ":"
+        if kind == "dollar":
+            return rng.choice(["$", "\\"])
+        if kind == "p":
+            return rng.choice(["", "+", "-"]) + num(0, 3) + "P"
+        if kind == "s":
+            return rng.choice(["S", "SS", "SP"])
+        if kind == "b":
+            return rng.choice(["BN", "BZ"])
+        return rng.choice(["Q", "X", "P", "H", "B", "C", "\"", ".", "F", "F8", "E9.", "3'a'",
+                           "T", "0F8.2", "2/", "K", "-", "(", ")"])
+
+    def items(depth):
+        out = []
+        for _ in range(rng.randint(1, 4)):
+            r = rng.random()
+            if r < 0.5:
+                out.append(data_desc())
+            elif r < 0.85 or depth >= 3:
+                out.append(other())
+            else:
+                g = "(" + ",".join(items(depth + 1)) + ")"
+                if rng.random() < 0.6:
+                    g = num(1, 4) + g
+                out.append(g)
+        return out
+
+    for _ in range(20):
+        body = items(0)
+        seps = [rng.choice([",", ",", ",", "", ", ", " "]) for _ in body]
+        text = "(" + "".join(b + (s if i < len(body) - 1 else "") for i, (b, s) in
+                             enumerate(zip(body, seps))) + ")"
+        if rng.random() < 0.2:
+            text = text.lower()
+        if rng.random() < 0.05:
+            text = text[:-1]
+        if len(text) <= 40:
+            return text
+    return "(F10.3)"
+
+
+def outfmt_answer(rng):
+    r = rng.random()
+    if r < 0.45:
+        return rng.choice(FIXED_FORMATS)
+    if r < 0.55:
+        return ""
+    return rand_format(rng)
+
+
+# ---------------------------------------------------------------------------
+# Dialog answers
+# ---------------------------------------------------------------------------
+
+def reads_ok(reader, line):
+    try:
+        reader(line.encode("latin-1"))
+        return True
+    except tm.FieldError:
+        return False
+
+
+def bad_lines(rng, reader, chance=0.12):
+    """Answers that the field rejects (the prompt is written again)."""
+    out = []
+    while rng.random() < chance:
+        t = rng.choice(["abc", "x", "1.5", "12a", "--1", "1-2", "#", "2#2", "99#1", "1#",
+                        "1e5", "+-", ".", "1.2.3", "9999999999", "-3000000000", "E", "1d",
+                        "\x01", "1\r2", "zz"])
+        if not reads_ok(reader, t):
+            out.append(t)
+    return out
+
+
+def int_forms(rng, v, width):
+    """Texts that an Iw field reads as v."""
+    cands = ["%d" % v, " %d" % v, "%d " % v, "+%d" % v if v >= 0 else "%d" % v,
+             "%d,7" % v, "%dxyz" % v, "\t%d" % v, "0%d" % v]
+    if v >= 0:
+        cands += ["#%X" % v, "16#%x" % v, "2#{0:b}".format(v), "8#%o" % v]
+        s = "%d" % v
+        if len(s) > 1:
+            cands.append(s[0] + " " + s[1:])
+    rng.shuffle(cands)
+    reader = (lambda s: tm.read_I(s, width))
+    for c in cands:
+        try:
+            if reader(c.encode()) == v:
+                return c
+        except tm.FieldError:
+            pass
+    return "%d" % v
+
+
+class Dialog:
+    """Builds the answer lines and predicts the values the program takes."""
+
+    def __init__(self, rng):
+        self.rng = rng
+        self.lines = []
+        self.notes = []
+
+    def add(self, *lines):
+        self.lines.extend(lines)
+
+    def numeric(self, reader, answer, junk=0.12):
+        self.add(*bad_lines(self.rng, reader, junk))
+        self.add(answer)
+        try:
+            return reader(answer.encode("latin-1"))
+        except tm.FieldError:
+            return None
+
+
+def gen_case(seed, index):
+    rng = random.Random("%d/%d" % (seed, index))
+    notes = []
+    files = {}
+    dirs = []
+    # -- sizes -------------------------------------------------------------
+    prof = rng.choices(["small", "tiny", "wide", "big"], [70, 15, 8, 7])[0]
+    if prof == "small":
+        n, k = rng.randint(2, 30), rng.randint(1, 9)
+    elif prof == "tiny":
+        n, k = rng.randint(1, 5), rng.randint(1, 4)
+    elif prof == "wide":
+        k = rng.randint(10, 45)
+        n = rng.randint(2, 60)
+    else:
+        k = rng.randint(1, 8)
+        n = rng.randint(30, 300)
+    miss_p = rng.choices([0.0, 0.03, 0.1, 0.2, 0.35, 0.6, 1.0], [18, 15, 25, 20, 12, 6, 4])[0]
+    if k >= 10:
+        miss_p = min(miss_p, rng.choice([0.0, 0.0, 0.02, 0.05]))
+    notes.append("profile=%s n=%d k=%d miss=%.2f" % (prof, n, k, miss_p))
+
+    # -- dialog values -----------------------------------------------------
+    d = Dialog(rng)
+    # banner, then the data file name
+    fname = rng.choices(["data.dat", "DATA.TXT", "sub/in.dat", "my data.dat"], [80, 8, 6, 6])[0]
+    fin_mode = rng.choices(["ok", "blank_first", "padded", "missing", "nodir", "dir", "long"],
+                           [80, 5, 6, 4, 2, 1, 2])[0]
+    notes.append("fin=%s" % fin_mode)
+    if fin_mode == "blank_first":
+        d.add(*["", "   "][:rng.randint(1, 2)])
+    if fin_mode == "padded":
+        d.add("   " + fname + "  ")
+    elif fin_mode == "missing":
+        d.add("nofile.dat")
+    elif fin_mode == "nodir":
+        d.add("nodir/x.dat")
+    elif fin_mode == "dir":
+        dirs.append("adir")
+        d.add("adir")
+    elif fin_mode == "long":
+        fname = "d" * 38 + "ab"                   # 40 characters; what follows is cut off
+        d.add(fname + "ignored.dat")
+    else:
+        d.add(fname)
+    if "/" in fname:
+        dirs.append(fname.split("/")[0])
+
+    # N and K as answered (sometimes not those of the file)
+    n_ans, k_ans = n, k
+    r = rng.random()
+    if r < 0.04:
+        n_ans = rng.choice([0, -1, -5])
+    elif r < 0.07:
+        n_ans = n + rng.randint(1, 3)           # file too short
+    elif r < 0.10:
+        n_ans = max(1, n - rng.randint(1, 3))   # extra values ignored
+    r = rng.random()
+    if r < 0.03:
+        k_ans = rng.choice([0, -2])
+    readI8 = lambda s: tm.read_I(s, 8)
+    readI4 = lambda s: tm.read_I(s, 4)
+    readI1 = lambda s: tm.read_I(s, 1)
+    readMVI = lambda s: tm.read_F(s, 4, 0)
+    readCRIT = lambda s: tm.read_F(s, 16, 15)
+    readF8 = lambda s: tm.read_F(s, 16, 8)
+    readA = lambda s: tm.read_A(s, 40)
+    N = d.numeric(readI8, "" if n_ans == 0 and rng.random() < 0.5 else int_forms(rng, n_ans, 8))
+    K = d.numeric(readI4, "" if k_ans == 0 and rng.random() < 0.5 else int_forms(rng, k_ans, 4))
+
+    # pattern limit
+    attr = rng.random() < 0.12
+    if attr:
+        ptn_ans = rng.choice(["2", "2", " 2", "02", "2xyz"])
+    else:
+        ptn_ans = rng.choices(["", "20", "1", "3", "5", "-3", "0", "100", "9999"],
+                              [60, 5, 5, 5, 5, 2, 3, 3, 2])[0]
+    PTN = d.numeric(readI4, ptn_ans)
+    if PTN == 0:
+        PTN = 20
+
+    # missing-value code
+    mvi_ans = rng.choices(["", "9", "-99", "-9", "99.5", "-999", "0", "99", "9999", "-9999",
+                           "1", "9.", "1.5-", "-1", "+9", " 9", "99D0"],
+                          [40, 10, 10, 8, 4, 4, 3, 4, 2, 2, 2, 2, 1, 2, 2, 2, 1])[0]
+    MVI = d.numeric(readMVI, mvi_ans)
+    while MVI is None:                          # an answer the field rejects: asked again
+        mvi_ans = rng.choice(["", "-99", "9"])
+        MVI = d.numeric(readMVI, mvi_ans, 0)
+    if MVI == 0.0:
+        MVI = 9.0
+
+    # start values
+    siv_ans = rng.choices(["", "1", "2", "3", "0", "4", "9", "12", "3x", " 3", "-1", "+3"],
+                          [25, 15, 20, 15, 3, 2, 2, 2, 2, 2, 1, 2])[0]
+    SIV = d.numeric(readI1, siv_ans)
+    if SIV is None or SIV < 1 or SIV > 3:
+        SIV = 1
+    sv_mode = None
+    if SIV == 3:
+        sv_name = rng.choices(["", "start.cov", "  start.cov", "other.cov", "none.cov"],
+                              [50, 15, 5, 20, 10])[0]
+        d.add(sv_name)
+        sv_file = sv_name.strip() or "start.cov"
+        if sv_file != "none.cov":
+            sv_mode = rng.choices(["good", "split", "extra", "upper_junk", "short", "junk",
+                                   "slash", "null", "truncated", "empty", "zero"],
+                                  [45, 10, 8, 8, 5, 5, 4, 4, 4, 3, 4])[0]
+        notes.append("start=%s:%s" % (sv_file, sv_mode))
+
+    # iteration limit and criterion, kept small for the model's sake
+    cost_pass = k * k * (k + 1) ** 2 + (1 + 6 * miss_p * n) * k * (k + 1) ** 2 + n * k * k
+    budget = 2.5e6
+    max_passes = int(max(1, min(200, budget / cost_pass)))
+    mi_choice = rng.random()
+    if mi_choice < 0.3 and max_passes >= 200:
+        mi_ans = ""
+    elif mi_choice < 0.05 + 0.3 and max_passes >= 40:
+        mi_ans = str(-rng.randint(1, 5))        # ends only by convergence
+    else:
+        mi_ans = str(rng.randint(1, min(30, max_passes)))
+        if rng.random() < 0.1:
+            mi_ans = int_forms(rng, int(mi_ans), 4)
+    MAXITER = d.numeric(readI4, mi_ans)
+    if MAXITER is not None and MAXITER < 0:
+        crit_ans = rng.choice([".5", "1.", "5.", ".1"])     # with a point: taken at face value
+    else:
+        crit_ans = rng.choices(["", ".00001", "1", ".001", "1E-3", "1.5-3", "0", "-1", "-.5",
+                                ".1", "5", "100", "1.", "2D-4", "1E0", "0.0000001", "1e-12",
+                                "+.01", "10000000", " .001", ".001,5", "1 0"],
+                               [30, 6, 4, 6, 3, 3, 3, 3, 2, 4, 2, 2, 2, 2, 1, 3, 3, 1, 1, 1, 1,
+                                1])[0]
+    d.numeric(readCRIT, crit_ans)
+
+    # additional output and attrition
+    if attr:
+        opt_ans = "2"
+    else:
+        opt_ans = rng.choices(["", "0", "1", "2", "7", "1x", "-1", " 1"],
+                              [35, 8, 35, 8, 3, 3, 2, 2])[0]
+    OPT = d.numeric(readI1, opt_ans)
+    bmod = OPT == 2 and PTN == 2
+    if bmod:
+        yint = rng.choice(["", "0.5", "2", "1.5", "-3.25", "200000000", "1E0", ".25", "0"])
+        yhat = rng.choice(["", "0.5", "2", "1.", "-1.", "200000000", "1E0", "0", ".9"])
+        d.numeric(readF8, yint)
+        d.numeric(readF8, yhat)
+        notes.append("attrition yint=%r yhat=%r" % (yint, yhat))
+
+    fmt = outfmt_answer(rng)
+    d.add(*bad_lines(rng, readA, 0))            # a text field never rejects
+    d.add(fmt)
+    notes.append("fmt=%r" % fmt)
+
+    # pauses
+    d.add(rng.choice(["", "", "", "x", "  ", "hello"]))
+    d.add(rng.choice(["", "", "", "y", "go on"]))
+    if rng.random() < 0.05:
+        d.add("surplus line")
+
+    # -- the data file -----------------------------------------------------
+    X = gen_matrix(rng, n, max(k, 1))
+    syntax = set()
+    for feat, p in (("repeat", 0.12), ("null", 0.05), ("slash", 0.03), ("junk", 0.04),
+                    ("crlf", 0.2), ("spread", 0.12), ("extra", 0.12), ("short", 0.02),
+                    ("blanklines", 0.1), ("tabs", 0.1), ("commas", 0.15), ("cr_only", 0.01)):
+        if rng.random() < p:
+            syntax.add(feat)
+    if syntax:
+        notes.append("syntax=" + ",".join(sorted(syntax)))
+    data = gen_data_text(rng, X, max(k, 1), MVI, miss_p, syntax)
+    if fin_mode in ("ok", "blank_first", "padded", "long"):
+        files[fname] = data
+    if fin_mode == "missing" and rng.random() < 0.3:
+        files["data.dat"] = data
+
+    if sv_mode is not None:
+        files[sv_file] = gen_start_cov(rng, max(k, 1), X, sv_mode)
+
+    # -- old result files ----------------------------------------------------
+    if rng.random() < 0.3:
+        for name in ("temp.cov", "temp.ptn", "temp.dat", "temp.res"):
+            if rng.random() < 0.6:
+                files[name] = (b"old %s line\r\n" % name.encode()) * rng.randint(1, 400)
+
+    # -- the answers as typed ------------------------------------------------
+    lines = d.lines
+    stdin = b""
+    crlf_in = rng.random() < 0.1
+    long_line = rng.random() < 0.03
+    for i, ln in enumerate(lines):
+        b = ln.encode("latin-1")
+        if long_line and i == len(lines) - 3:
+            b = b + b" " * 140 + b"tail"
+        stdin += b + (b"\r\n" if crlf_in else b"\n")
+    if rng.random() < 0.08:
+        # end of input at a random point of the dialog or at a pause
+        cut = rng.randrange(len(lines))
+        parts = stdin.split(b"\n")
+        stdin = b"\n".join(parts[:cut]) + (b"\n" if cut else b"")
+        notes.append("eof after %d lines" % cut)
+    elif rng.random() < 0.04:
+        stdin = stdin.rstrip(b"\r\n")           # the last line has no line end
+        notes.append("no final line end")
+    return {"seed": seed, "index": index, "notes": notes, "files": files, "dirs": dirs,
+            "stdin": stdin, "data_name": fname}
+
+
+# ---------------------------------------------------------------------------
+# Running and comparing
+# ---------------------------------------------------------------------------
+
+def prepare(dirpath, case):
+    os.makedirs(dirpath)
+    for sub in case["dirs"]:
+        os.makedirs(os.path.join(dirpath, sub), exist_ok=True)
+    for name, data in case["files"].items():
+        p = os.path.join(dirpath, name)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "wb") as f:
+            f.write(data)
+
+
+def snapshot(dirpath):
+    out = {}
+    for root, dnames, fnames in os.walk(dirpath):
+        for dn in dnames:
+            rel = os.path.relpath(os.path.join(root, dn), dirpath)
+            out[rel + "/"] = None
+        for fn in fnames:
+            p = os.path.join(root, fn)
+            with open(p, "rb") as f:
+                out[os.path.relpath(p, dirpath)] = f.read()
+    return out
+
+
+def run_one(cmd, dirpath, stdin, timeout):
+    t0 = time.time()
+    try:
+        p = subprocess.run(cmd, cwd=dirpath, input=stdin, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=timeout)
+        res = {"stdout": p.stdout, "stderr": p.stderr, "status": p.returncode}
+    except subprocess.TimeoutExpired as exc:
+        res = {"stdout": exc.stdout or b"", "stderr": exc.stderr or b"", "status": "timeout"}
+    res["files"] = snapshot(dirpath)
+    res["seconds"] = time.time() - t0
+    return res
+
+
+def first_diff(a, b):
+    n = min(len(a), len(b))
+    for i in range(n):
+        if a[i] != b[i]:
+            return i
+    return n if len(a) != len(b) else None
+
+
+def describe_diff(name, a, b):
+    """The first differing byte of a stream, with context from both sides."""
+    i = first_diff(a, b)
+    line = a[:i].count(b"\n") + 1
+    start = max(0, a.rfind(b"\n", 0, max(0, i - 1)) + 1, i - 60)
+    return ("  %s differs at byte %d (line %d; binary %d bytes, model %d bytes)\n"
+            "    binary: ...%s\u2502%s\n"
+            "    model : ...%s\u2502%s" % (
+                name, i, line, len(a), len(b),
+                esc(a[start:i]), esc(a[i:i + 50]), esc(b[start:i]), esc(b[i:i + 50])))
+
+
+def compare(cpp, model):
+    diffs = []
+    kinds = []
+    if cpp["status"] != model["status"]:
+        diffs.append("  exit status: binary %s, model %s" % (cpp["status"], model["status"]))
+        kinds.append("status")
+    for s in ("stdout", "stderr"):
+        if cpp[s] != model[s]:
+            diffs.append(describe_diff(s, cpp[s], model[s]))
+            kinds.append(s)
+    names = sorted(set(cpp["files"]) | set(model["files"]))
+    for nm in names:
+        a, b = cpp["files"].get(nm, "absent"), model["files"].get(nm, "absent")
+        if a == b:
+            continue
+        kinds.append("file " + nm)
+        if isinstance(a, str) or isinstance(b, str) or a is None or b is None:
+            da = "absent" if isinstance(a, str) else ("directory" if a is None else
+                                                     "%d bytes" % len(a))
+            db = "absent" if isinstance(b, str) else ("directory" if b is None else
+                                                     "%d bytes" % len(b))
+            diffs.append("  file %s: binary %s, model %s" % (nm, da, db))
+        else:
+            diffs.append(describe_diff("file " + nm, a, b))
+    return diffs, kinds
+
+
+def case_text(case):
+    out = ["  notes: " + "; ".join(case["notes"]),
+           "  stdin:", esc_lines(case["stdin"])]
+    for name, data in sorted(case["files"].items()):
+        if name.startswith("temp."):
+            out.append("  old %s: %d bytes" % (name, len(data)))
+            continue
+        out.append("  file %s:" % name)
+        out.append(esc_lines(data, 800))
+    for dn in case["dirs"]:
+        out.append("  directory %s/" % dn)
+    return "\n".join(out)
+
+
+def save_case(keep, case, cpp, model, diffs):
+    tag = "case-%s-%s" % (case["seed"], case["index"])
+    root = os.path.join(keep, tag)
+    if os.path.exists(root):
+        shutil.rmtree(root)
+    prepare(os.path.join(root, "input"), case)
+    with open(os.path.join(root, "stdin"), "wb") as f:
+        f.write(case["stdin"])
+    with open(os.path.join(root, "case.json"), "w") as f:
+        json.dump({"seed": case["seed"], "index": case["index"], "notes": case["notes"],
+                   "dirs": case["dirs"], "data_name": case["data_name"],
+                   "stdin": esc(case["stdin"])}, f, indent=1)
+    with open(os.path.join(root, "report.txt"), "w") as f:
+        f.write(case_text(case) + "\n" + "\n".join(diffs) + "\n")
+    for side, res in (("binary", cpp), ("model", model)):
+        d = os.path.join(root, side)
+        os.makedirs(d)
+        for s in ("stdout", "stderr"):
+            with open(os.path.join(d, s), "wb") as f:
+                f.write(res[s])
+        with open(os.path.join(d, "status"), "w") as f:
+            f.write("%s\n" % res["status"])
+        for nm, data in res["files"].items():
+            p = os.path.join(d, "files", nm)
+            if data is None:
+                os.makedirs(p, exist_ok=True)
+                continue
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            with open(p, "wb") as f:
+                f.write(data)
+    return root
+
+
+def load_case(root):
+    with open(os.path.join(root, "case.json")) as f:
+        meta = json.load(f)
+    with open(os.path.join(root, "stdin"), "rb") as f:
+        stdin = f.read()
+    files = {}
+    inp = os.path.join(root, "input")
+    for dp, dn, fn in os.walk(inp):
+        for x in fn:
+            p = os.path.join(dp, x)
+            with open(p, "rb") as f:
+                files[os.path.relpath(p, inp)] = f.read()
+    return {"seed": meta["seed"], "index": meta["index"], "notes": meta["notes"] + ["replay"],
+            "files": files, "dirs": meta["dirs"], "stdin": stdin,
+            "data_name": meta["data_name"]}
+
+
+def execute(case, binary, timeout):
+    tmp = tempfile.mkdtemp(prefix="talvo_cmp_")
+    try:
+        a = os.path.join(tmp, "binary")
+        b = os.path.join(tmp, "model")
+        prepare(a, case)
+        prepare(b, case)
+        cpp = run_one([binary], a, case["stdin"], timeout)
+        model = run_one([sys.executable, MODEL], b, case["stdin"], timeout)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    if "timeout" in (cpp["status"], model["status"]):
+        return case, cpp, model, [], []          # counted apart, not compared
+    diffs, kinds = compare(cpp, model)
+    return case, cpp, model, diffs, kinds
+
+
+def outcome(res):
+    """A short name for how a run ended, for the summary."""
+    if res["status"] == "timeout":
+        return "timeout"
+    err = res["stderr"]
+    if err:
+        return err.split(b"\r\n")[1].decode("latin-1", "replace")[:40] if b"\r\n" in err \
+            else "stderr"
+    if res["status"] != 0:
+        tail = res["stdout"].rstrip(b"\r\n").split(b"\r\n")[-1]
+        return "stop: " + tail.decode("latin-1", "replace")[:40]
+    return "normal end"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--binary", default=os.path.join(HERE, "..", "..", "build", "talvo"))
+    ap.add_argument("--runs", type=int, default=100)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--start", type=int, default=0, help="first case index")
+    ap.add_argument("--case", type=int, action="append", help="run only this case index")
+    ap.add_argument("--keep", help="directory for mismatching cases")
+    ap.add_argument("--replay", nargs="+", help="saved case directories to run again")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--timeout", type=float, default=30.0)
+    ap.add_argument("--show", action="store_true", help="print every case")
+    ap.add_argument("--quiet", action="store_true", help="only the summary")
+    args = ap.parse_args()
+    binary = os.path.abspath(args.binary)
+    if not os.access(binary, os.X_OK):
+        ap.error("no executable binary at %s" % binary)
+    # run a private copy, so that a rebuild during the comparison does not disturb it
+    bindir = tempfile.mkdtemp(prefix="talvo_bin_")
+    shutil.copy2(binary, os.path.join(bindir, "talvo"))
+    binary = os.path.join(bindir, "talvo")
+    try:
+        return compare_all(args, binary)
+    finally:
+        shutil.rmtree(bindir, ignore_errors=True)
+
+
+def compare_all(args, binary):
+
+    if args.replay:
+        cases = [load_case(r) for r in args.replay]
+    else:
+        idx = args.case if args.case else range(args.start, args.start + args.runs)
+        cases = [gen_case(args.seed, i) for i in idx]
+
+    t0 = time.time()
+    mismatches = 0
+    timeouts = 0
+    by_kind = {}
+    outcomes = {}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+        futs = [pool.submit(execute, c, binary, args.timeout) for c in cases]
+        for fut in futs:
+            case, cpp, model, diffs, kinds = fut.result()
+            tag = "case %s/%s" % (case["seed"], case["index"])
+            o = outcome(model)
+            outcomes[o] = outcomes.get(o, 0) + 1
+            if cpp["status"] == "timeout" or model["status"] == "timeout":
+                timeouts += 1
+                if not args.quiet:
+                    print("%s: timeout (binary %s, model %s)" % (
+                        tag, cpp["status"], model["status"]))
+            if args.show:
+                print("=" * 70)
+                print(tag + (" MISMATCH" if diffs else " ok") + "  (%s)" % o)
+                print(case_text(case))
+            if not diffs:
+                continue
+            mismatches += 1
+            for kd in kinds:
+                by_kind[kd] = by_kind.get(kd, 0) + 1
+            if not args.quiet:
+                if not args.show:
+                    print("=" * 70)
+                    print(tag + " MISMATCH  (model: %s; binary: %s)" % (o, outcome(cpp)))
+                    print(case_text(case))
+                print("\n".join(diffs))
+            if args.keep:
+                where = save_case(args.keep, case, cpp, model, diffs)
+                if not args.quiet:
+                    print("  saved in " + where)
+            sys.stdout.flush()
+    print("=" * 70)
+    print("%d cases, %d mismatches, %d timeouts, %.0f s" % (len(cases), mismatches, timeouts,
+                                                            time.time() - t0))
+    for kd, c in sorted(by_kind.items()):
+        print("  differing %-20s %d" % (kd, c))
+    print("how the model's runs ended:")
+    for o, c in sorted(outcomes.items(), key=lambda x: -x[1]):
+        print("  %5d  %s" % (c, o))
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
