@@ -131,4 +131,43 @@ void build_pattern_table(Run& run) {
     }
 }
 
+void build_pattern_table_scan(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    IMat& P = run.P;
+    for (std::int32_t J = 1; J <= K; ++J) P(1, J) = J;
+    P(1, K + 1) = 0;
+    P(1, K + 2) = 0;
+    run.NPATT = 1;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        std::int32_t FOUND = 0;
+        const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
+        if (m == K) {
+            P(1, K + 2) = P(1, K + 2) + 1;
+            FOUND = 1;
+        } else if (run.NPATT >= 2) {
+            for (std::int32_t L = 2; L <= run.NPATT && FOUND != 1; ++L) {
+                std::int32_t PREV = 1;
+                for (std::int32_t J = 1; J <= K; ++J) {
+                    if (run.PA(I, J) == P(L, J) && K - m == P(L, K + 1) && PREV == 1) {
+                        if (J == K) {
+                            P(L, K + 2) = P(L, K + 2) + 1;
+                            FOUND = 1;
+                        }
+                    } else {
+                        PREV = 0;
+                    }
+                }
+            }
+        }
+        if (FOUND != 1) {
+            if (run.NPATT + 1 > P.last_row()) P.grow_rows(P.last_row() * 2);
+            run.NPATT = run.NPATT + 1;
+            const std::int32_t L = run.NPATT;
+            for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
+            P(L, K + 2) = 1;
+            P(L, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
+        }
+    }
+}
+
 }  // namespace talvo

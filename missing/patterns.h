@@ -15,4 +15,9 @@ void encode_case(Run& run, std::int32_t I);
 // first case comes. The table grows as the data need.
 void build_pattern_table(Run& run);
 
+// The same table found by the plain scan: each incomplete case compared,
+// position by position, with the patterns found so far. Its time grows with
+// the number of patterns; build_pattern_table gives the same table.
+void build_pattern_table_scan(Run& run);
+
 }  // namespace talvo

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <random>
 #include <cstdint>
 #include <limits>
 
@@ -205,6 +207,38 @@ TEST(Expansion, SeventeenDigitsAndExponent) {
     x = expand(std::numeric_limits<double>::denorm_min());
     EXPECT_EQ(std::string(x.digit, 17), "49406564584124654");
     EXPECT_EQ(x.exp, -323);
+}
+
+}  // namespace
+}  // namespace talvo::render
+
+namespace talvo::render {
+namespace {
+
+TEST(Expansion, TheExactPathGivesTheGeneralDigits) {
+    std::mt19937_64 gen(17);
+    auto check = [](double v) {
+        Decimal a = expand(v), b = expand_general(v);
+        ASSERT_EQ(std::string(a.digit, 17), std::string(b.digit, 17)) << v;
+        ASSERT_EQ(a.exp, b.exp) << v;
+        ASSERT_EQ(a.neg, b.neg) << v;
+    };
+    for (int i = 0; i < 300000; ++i) {
+        // Random bit patterns over the exact path's range and beyond it.
+        double v = std::ldexp(1.0 + (gen() >> 12) * 0x1p-52, static_cast<int>(gen() % 120) - 60);
+        check(gen() & 1 ? v : -v);
+        check(std::nextafter(v, 0.0));
+    }
+    // Ties at the 17th digit round to even; powers of ten and the edges of the range.
+    for (double v : {1125899906842624.25, 1125899906842625.25, 1125899906842624.75, 9007199254740991.0,
+                     9007199254740992.0, 4503599627370495.5, 1e-5, 0.99999999999999989, 1e15, 1e16, 0.1, 0.3, 2.0 / 3})
+        check(v);
+    for (int p = -5; p <= 15; ++p) {
+        double t = std::pow(10.0, p);
+        check(t);
+        check(std::nextafter(t, 0.0));
+        check(std::nextafter(t, 1e300));
+    }
 }
 
 }  // namespace

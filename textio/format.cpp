@@ -373,7 +373,11 @@ namespace {
 // One output statement in progress.
 class Walker {
 public:
-    Walker(RecordSink& sink, const Format& f) : sink_(sink), code_(f.code) {}
+    // rec and field are work buffers kept from one statement to the next.
+    Walker(RecordSink& sink, const Format& f, std::string& rec, std::string& field)
+        : sink_(sink), code_(f.code), rec_(rec), field_(field) {
+        rec_.clear();
+    }
 
     int run(std::span<const Item> items) {
         for (const Item& item : items) {
@@ -406,13 +410,13 @@ private:
     int scale_ = 0;
     bool plus_ = false;
     bool dollar_ = false;
-    std::string rec_;
+    std::string& rec_;
     std::int64_t pos_ = 0;
     std::int64_t rep_left_ = 0;  // uses left of a repeated data descriptor at ip_
     std::int64_t out_ = 0;       // characters and records written by this statement
     std::int64_t steps_ = 0;     // instructions carried out
     std::int64_t items_ = 0;
-    std::string field_;
+    std::string& field_;
 
     Mark mark() const { return Mark{out_, pos_, items_, scale_, plus_, dollar_}; }
 
@@ -631,7 +635,9 @@ private:
 
 int write(RecordSink& sink, const Format& f, std::span<const Item> items) {
     if (f.code.empty()) return err::FmtNoParen;
-    Walker walker(sink, f);
+    // The record buffers keep their room from one statement to the next.
+    static thread_local std::string rec, field;
+    Walker walker(sink, f, rec, field);
     return walker.run(items);
 }
 

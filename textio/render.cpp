@@ -6,6 +6,91 @@
 
 namespace talvo::render {
 
+namespace {
+
+// The 17 digits of a 17-digit whole number, most significant first, two
+// at a time.
+void put_digits(char* out, std::uint64_t D) {
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    std::uint32_t hi = static_cast<std::uint32_t>(D / 100000000);  // 9 digits
+    std::uint32_t lo = static_cast<std::uint32_t>(D % 100000000);  // 8 digits
+    for (int i = 15; i >= 9; i -= 2) {
+        std::memcpy(out + i, pairs + 2 * (lo % 100), 2);
+        lo /= 100;
+    }
+    for (int i = 7; i >= 1; i -= 2) {
+        std::memcpy(out + i, pairs + 2 * (hi % 100), 2);
+        hi /= 100;
+    }
+    out[0] = static_cast<char>('0' + hi);
+}
+
+// Values from 1e-5 up to 2^53 in exact integer arithmetic: with v = m 2^e,
+// D = v 10^t rounded to nearest, ties to even, fits 128 bits. Gives the
+// digits the general conversion gives, several times faster; false outside
+// that range.
+bool expand_exact(double a, Decimal& x) {
+    if (!(a >= 1e-5 && a < 9007199254740992.0)) return false;
+    static const std::uint64_t pow10[] = {1ULL,
+                                          10ULL,
+                                          100ULL,
+                                          1000ULL,
+                                          10000ULL,
+                                          100000ULL,
+                                          1000000ULL,
+                                          10000000ULL,
+                                          100000000ULL,
+                                          1000000000ULL,
+                                          10000000000ULL,
+                                          100000000000ULL,
+                                          1000000000000ULL,
+                                          10000000000000ULL,
+                                          100000000000000ULL,
+                                          1000000000000000ULL,
+                                          10000000000000000ULL,
+                                          100000000000000000ULL,
+                                          1000000000000000000ULL,
+                                          10000000000000000000ULL};
+    std::uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int be = static_cast<int>(bits >> 52);
+    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int shift = 1075 - be;  // v = m / 2^shift, 0 <= shift <= 70 here
+    // The decimal exponent: that of the power of two below the value, or
+    // one more when a power of ten lies between; the loop makes sure.
+    static const double tens[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,
+                                  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+    int k = ((be - 1023) * 78913) >> 18;
+    if (k + 1 >= -4 && k + 1 <= 16 && a >= tens[k + 1 + 4]) ++k;
+    for (;;) {
+        const int t = 16 - k;  // 1..22 here
+        unsigned __int128 p10 = t <= 19 ? pow10[t] : static_cast<unsigned __int128>(pow10[19]) * pow10[t - 19];
+        unsigned __int128 num = static_cast<unsigned __int128>(m) * p10;
+        unsigned __int128 q = num >> shift;
+        if (shift > 0) {
+            unsigned __int128 rem = num - (q << shift);
+            unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+            if (rem > half || (rem == half && (q & 1))) ++q;
+        }
+        if (q >= pow10[17]) {
+            ++k;
+            continue;
+        }
+        if (q < pow10[16]) {
+            --k;
+            continue;
+        }
+        put_digits(x.digit, static_cast<std::uint64_t>(q));
+        x.exp = k + 1;
+        return true;
+    }
+}
+
+}  // namespace
+
 Decimal expand(double v) {
     Decimal x;
     x.neg = std::signbit(v);
@@ -15,6 +100,13 @@ Decimal expand(double v) {
         x.exp = 1;
         return x;
     }
+    if (expand_exact(std::fabs(v), x)) return x;
+    return expand_general(v);
+}
+
+Decimal expand_general(double v) {
+    Decimal x;
+    x.neg = std::signbit(v);
     // "d.dddddddddddddddde+XXX": 17 significant digits.
     char buf[40];
     auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 16);
@@ -130,12 +222,36 @@ FixedPlan plan_fixed(const Decimal& x, std::int64_t d, bool plus) {
     return f;
 }
 
-void build_fixed(Text& s, const FixedPlan& f) {
-    if (f.sign) s.push_back(f.sign);
-    for (std::int64_t i = 1; i <= f.intdigits; ++i) s.push_back(f.r.at(i));
-    if (f.lone_zero) s.push_back('0');
-    s.push_back('.');
-    for (std::int64_t j = 1; j <= f.d; ++j) s.push_back(f.r.zero ? '0' : f.r.at(f.r.exp + j));
+// Writes the fixed-point text at p, f.length() characters; returns its end.
+char* build_fixed(char* p, const FixedPlan& f) {
+    const Rounded& r = f.r;
+    if (f.sign) *p++ = f.sign;
+    // Digits before the point: the significant ones, then zeros.
+    const std::int64_t sig = f.intdigits < r.n ? f.intdigits : r.n;
+    std::memcpy(p, r.digit, static_cast<size_t>(sig));
+    p += sig;
+    std::memset(p, '0', static_cast<size_t>(f.intdigits - sig));
+    p += f.intdigits - sig;
+    if (f.lone_zero) *p++ = '0';
+    *p++ = '.';
+    // After the point, position j holds digit r.exp + j: zeros before the
+    // first significant digit, the significant ones, zeros after them.
+    std::int64_t j = 1;
+    if (!r.zero) {
+        std::int64_t lead = r.exp < 0 ? (-r.exp < f.d ? -r.exp : f.d) : 0;
+        std::memset(p, '0', static_cast<size_t>(lead));
+        p += lead;
+        j += lead;
+        const std::int64_t first = r.exp + j;
+        const std::int64_t last = r.n < r.exp + f.d ? r.n : r.exp + f.d;
+        if (last >= first) {
+            std::memcpy(p, r.digit + first - 1, static_cast<size_t>(last - first + 1));
+            p += last - first + 1;
+            j += last - first + 1;
+        }
+    }
+    std::memset(p, '0', static_cast<size_t>(f.d - j + 1));
+    return p + (f.d - j + 1);
 }
 
 Decimal scaled(double v, int scale) {
@@ -152,9 +268,12 @@ void fixed(std::string& out, double v, std::int64_t w, std::int64_t d, int scale
     FixedPlan f = plan_fixed(scaled(v, scale), d, plus);
     std::int64_t len = f.length();
     if (len >= kMaxBuilt) return fill_unbuilt(out, w);
-    Text s;
-    build_fixed(s, f);
-    place(out, s.view(), w);
+    if (len > w) return stars(out, w);
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(w));
+    char* p = out.data() + at;
+    std::memset(p, ' ', static_cast<size_t>(w - len));
+    build_fixed(p + (w - len), f);
 }
 
 void exponential(std::string& out, double v, std::int64_t w, std::int64_t d, std::int64_t e, int scale, bool plus,
@@ -222,7 +341,7 @@ void general(std::string& out, double v, std::int64_t w, std::int64_t d, std::in
     std::int64_t len = f.length() + blanks;
     if (len >= kMaxBuilt) return fill_unbuilt(out, w);
     Text s;
-    build_fixed(s, f);
+    s.n = static_cast<int>(build_fixed(s.buf, f) - s.buf);
     s.append(static_cast<size_t>(blanks), ' ');
     place(out, s.view(), w);
 }

@@ -17,6 +17,10 @@ struct Decimal {
     bool zero = false;
 };
 Decimal expand(double v);
+// The same expansion by the general conversion, for every finite non-zero
+// value; expand takes an exact integer path where it can and is proven
+// equal to this by tests.
+Decimal expand_general(double v);
 
 // The digit string rounded half up to at most 16 significant digits.
 // digit[0..n-1] are significant; every later digit reads as 0.
