@@ -1,11 +1,15 @@
 // Free-form reads of the data and start-value files.
 #include "textio/freeform.h"
 
+#include "textio/numbers.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -136,6 +140,41 @@ TEST_F(FreeForm, CarriageReturnAtABlockBoundary) {
     text += "\n6";
     file(text);
     EXPECT_EQ(read(2), (V{5, 6}));
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST_F(FreeForm, TheQuickConversionGivesTheGeneralValues) {
+    // Random decimal items: the reader takes its quick path for most; each
+    // value must be the correctly rounded one the general parser gives.
+    std::mt19937_64 gen(23);
+    std::string text;
+    std::vector<std::string> items;
+    for (int i = 0; i < 200000; ++i) {
+        std::string s;
+        if (gen() % 4 == 0) s += gen() % 2 ? "-" : "+";
+        int intd = static_cast<int>(gen() % 12), fracd = static_cast<int>(gen() % 12);
+        for (int d = 0; d < intd; ++d) s += static_cast<char>('0' + gen() % 10);
+        if (gen() % 3) {
+            s += '.';
+            for (int d = 0; d < fracd; ++d) s += static_cast<char>('0' + gen() % 10);
+        }
+        if (s.find_first_of("0123456789") == std::string::npos) s += '7';
+        if (gen() % 4 == 0) s += "E" + std::to_string(static_cast<int>(gen() % 60) - 30);
+        items.push_back(s);
+        text += s + (gen() % 5 ? " " : "\n");
+    }
+    file(text);
+    std::vector<double> got = read(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        double want = 0;
+        ASSERT_EQ(numbers::parse_real(items[i], 0, false, want), 0) << items[i];
+        ASSERT_EQ(std::memcmp(&want, &got[i], sizeof want), 0) << items[i] << ": " << want << " vs " << got[i];
+    }
 }
 
 }  // namespace

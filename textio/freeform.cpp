@@ -97,6 +97,64 @@ int FreeFormReader::value_of(const char* b, const char* e, double& v) const {
     return numbers::parse_real(std::string_view(b, static_cast<std::size_t>(e - b)), 0, false, v);
 }
 
+// The common item, a plain decimal number with at most 19 significant
+// digits and a small exponent, lying wholly in the buffer: converted in one
+// exactly rounded operation (m times or divided by an exact power of ten),
+// which is the correctly rounded value the general conversion gives. False
+// for anything else, which the general path reads.
+bool FreeFormReader::fast_value(Piece& p) {
+    static const double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* c = buf_.data() + pos_;
+    const char* const end = buf_.data() + end_;
+    bool neg = false;
+    if (c < end && (*c == '-' || *c == '+')) neg = *c++ == '-';
+    std::uint64_t m = 0;
+    int digits = 0, significant = 0, frac = 0;
+    bool point = false;
+    for (; c < end; ++c) {
+        const char ch = *c;
+        if (ch >= '0' && ch <= '9') {
+            ++digits;
+            if (significant > 0 || ch != '0') {
+                if (++significant > 19) return false;
+                m = m * 10 + static_cast<std::uint64_t>(ch - '0');
+            }
+            frac += point;
+        } else if (ch == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) return false;
+    int exp = 0;
+    if (c < end && (*c == 'e' || *c == 'E')) {
+        ++c;
+        bool eneg = false;
+        if (c < end && (*c == '-' || *c == '+')) eneg = *c++ == '-';
+        int ed = 0;
+        for (; c < end && *c >= '0' && *c <= '9' && ed < 4; ++c, ++ed) exp = exp * 10 + (*c - '0');
+        if (ed == 0) return false;
+        if (eneg) exp = -exp;
+    }
+    // The item must end here, at a separator inside the buffer.
+    if (c >= end) return false;
+    const char t = *c;
+    if (t != ' ' && t != '\t' && t != ',' && t != '/' && t != '\n' && t != '\r') return false;
+    if (t == '\r' && (c + 1 >= end || c[1] != '\n')) return false;
+    const int e10 = exp - frac;
+    if (m > (std::uint64_t{1} << 53) || e10 < -22 || e10 > 22) return false;
+    double v = static_cast<double>(m);
+    v = e10 < 0 ? v / tens[-e10] : v * tens[e10];
+    p.kind = Piece::Kind::Value;
+    p.repeat = 1;
+    p.value = neg ? -v : v;
+    pos_ = static_cast<std::size_t>(c - buf_.data());
+    expect_value_ = false;
+    return true;
+}
+
 int FreeFormReader::next_piece(Piece& p) {
     // Separators before the item: blanks, tabs and line ends.
     for (;;) {
@@ -132,6 +190,7 @@ int FreeFormReader::next_piece(Piece& p) {
         p.kind = Piece::Kind::Slash;
         return 0;
     }
+    if (fast_value(p)) return 0;
     // The item runs to the next separator.
     std::size_t start = pos_, q = pos_;
     for (;;) {

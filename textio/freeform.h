@@ -65,6 +65,7 @@ private:
     bool expect_value_ = true;  // a comma now gives a null value
 
     bool more();  // reads more input after end_; false at the end of the file
+    bool fast_value(Piece& p);
     int value_of(const char* b, const char* e, double& v) const;
 };
 
