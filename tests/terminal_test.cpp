@@ -111,4 +111,37 @@ TEST_F(Terminal, AnOverLongLineIsAskedAgainOrEndsTheRun) {
                       "\r\nrun-time error F6501: READ(CON)\r\n- end of file\r\n"));
 }
 
+TEST_F(Terminal, AWholeRunReadsEndOpenLinesAndPromptsDoNotChain) {
+    std::ofstream(dir_ / "w.dat") << "1 2\n2 3\n3 5\n4 9\n";
+    Result r = run_in_terminal("w.dat\n4\n2\n\n\n1\n\n\n\n\n\n\n", dir_);
+    if (r.status == -2) GTEST_SKIP() << "no pseudo-terminal on this machine";
+    std::string want = kBanner +
+                       "\r\nSpecify input data file: Sample size (n): Number of variables (k): Input maximum # of "
+                       "allowable missing patterns (20): Input missing value indicator (9): Select start values "
+                       "(1=LW,2=PW,3=CM): Maximum number of iterations (200): Convergence criterion (.00001): "
+                       "Additional output? (1=Yes,<CR>=No): Specify output format (6F12.7): "
+                       "\r\n INITIAL FIVE CASES OF DATA"
+                       "\r\n\r\n CASE # 1\r\n   1.000     2.000"
+                       "\r\n\r\n CASE # 2\r\n   2.000     3.000"
+                       "\r\n\r\n CASE # 3\r\n   3.000     5.000"
+                       "\r\n\r\n CASE # 4\r\n   4.000     9.000"
+                       "\r\n\r\n <Press <ENTER> to continue \r\n"
+                       "\r\n MISSINGNESS: Pattern frequencies and percentages"
+                       "\r\n\r\n Total number of missingness patterns:    2"
+                       "\r\n Largest number within-case missing:      1     50.0%"
+                       "\r\n Percentage total missing variables:    12.50%"
+                       "\r\n\r\n Press <ENTER> to continue \r\n"
+                       "ITER =   1     CONV =    1.756172839506178\r\n"
+                       "ITER =   2     CONV =     .002057613168716\r\n"
+                       "ITER =   3     CONV =     .000685871056243\r\n"
+                       "ITER =   4     CONV =     .000228623685416\r\n"
+                       "ITER =   5     CONV =     .000076207895139\r\n"
+                       "ITER =   6     CONV =     .000025402631711\r\n"
+                       "ITER =   7     CONV =     .000008467543907\r\n";
+    EXPECT_EQ(visible(r.output), visible(want));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(dir_ / "temp.cov"));
+    EXPECT_FALSE(fs::exists(dir_ / "temp.dat"));
+}
+
 }  // namespace
