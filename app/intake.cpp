@@ -64,10 +64,15 @@ std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K) {
     return total;
 }
 
+void ensure_memory(std::uint64_t bytes) {
+    if (bytes > memory_available()) stop(std::string(msg::NoStorage));
+}
+
 void allocate(Run& run) {
     const std::int64_t N = run.N, K = run.K;
     auto need = storage_bytes(N, K);
-    if (!need || *need > memory_available()) stop(std::string(msg::NoStorage));
+    if (!need) stop(std::string(msg::NoStorage));
+    ensure_memory(*need);
     try {
         run.X.allocate(1, N, 0, 2 * K + 1);
         for (Mat* m : {&run.B, &run.CS, &run.PS, &run.SS, &run.G, &run.H, &run.T, &run.COV, &run.CORR})

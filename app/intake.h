@@ -16,6 +16,10 @@ void check_sizes(const Run& run);
 // even fit in 64 bits.
 std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K);
 
+// Stops the run with "Not enough storage for data; aborting..." unless
+// this many more bytes can be had.
+void ensure_memory(std::uint64_t bytes);
+
 // Allocates every work array in one step, all zero; stops the run with
 // "Not enough storage for data; aborting..." when the memory is not there.
 void allocate(Run& run);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/intake.h"
+
 namespace talvo {
 
 void encode_case(Run& run, std::int32_t I) {
@@ -21,6 +23,12 @@ void encode_case(Run& run, std::int32_t I) {
 }
 
 namespace {
+
+// Twice the rows, when the memory is there.
+void grow(IMat& P, std::int32_t K) {
+    ensure_memory(static_cast<std::uint64_t>(P.last_row()) * static_cast<std::uint64_t>(K + 2) * 4 * 2);
+    P.grow_rows(P.last_row() * 2);
+}
 
 // Finds the row of an incomplete case's pattern by its set of observed
 // variables, in time independent of the number of patterns. The rows it
@@ -121,7 +129,7 @@ void build_pattern_table(Run& run) {
             continue;
         }
         // A new pattern.
-        if (run.NPATT + 1 > P.last_row()) P.grow_rows(P.last_row() * 2);
+        if (run.NPATT + 1 > P.last_row()) grow(P, K);
         run.NPATT = run.NPATT + 1;
         const std::int32_t L = run.NPATT;
         for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
@@ -160,7 +168,7 @@ void build_pattern_table_scan(Run& run) {
             }
         }
         if (FOUND != 1) {
-            if (run.NPATT + 1 > P.last_row()) P.grow_rows(P.last_row() * 2);
+            if (run.NPATT + 1 > P.last_row()) grow(P, K);
             run.NPATT = run.NPATT + 1;
             const std::int32_t L = run.NPATT;
             for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
