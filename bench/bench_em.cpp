@@ -28,13 +28,13 @@ namespace {
 int quiet = -1;
 
 void one_size(std::int64_t N, int K) {
-    DataSpec spec;
-    spec.N = N;
-    spec.K = K;
-    spec.missing = 0.2;
+    DataShape shape;
+    shape.N = N;
+    shape.K = K;
+    shape.missing = 0.2;
     Scratch scratch;
     std::string path = scratch.path("data.dat");
-    write_data(path, spec);
+    write_data(path, shape);
     Run run;
     run.FIN = path;
     run.N = static_cast<std::int32_t>(N);

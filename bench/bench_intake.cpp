@@ -46,19 +46,19 @@ void setup(Run& run, const std::string& path, std::int64_t N, int K) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    DataSpec spec;
-    spec.N = argc > 1 ? std::atoll(argv[1]) : 1000000;
-    spec.K = argc > 2 ? std::atoi(argv[2]) : 20;
-    spec.missing = argc > 3 ? std::atof(argv[3]) : 0.2;
+    DataShape shape;
+    shape.N = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    shape.K = argc > 2 ? std::atoi(argv[2]) : 20;
+    shape.missing = argc > 3 ? std::atof(argv[3]) : 0.2;
     Scratch scratch;
     std::string path = scratch.path("data.dat");
-    double bytes = static_cast<double>(write_data(path, spec));
-    std::printf("data: N = %lld, K = %d, %.0f%% missing, %.1f MiB\n", static_cast<long long>(spec.N), spec.K,
-                spec.missing * 100, mib(bytes));
+    double bytes = static_cast<double>(write_data(path, shape));
+    std::printf("data: N = %lld, K = %d, %.0f%% missing, %.1f MiB\n", static_cast<long long>(shape.N), shape.K,
+                shape.missing * 100, mib(bytes));
 
     double raw = raw_read_seconds(path);
     Run run;
-    setup(run, path, spec.N, spec.K);
+    setup(run, path, shape.N, shape.K);
     Stopwatch wa;
     allocate(run);
     double alloc = wa.seconds();
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::printf("allocate work arrays:  %.3f s\n", alloc);
     std::printf("read raw bytes:        %.3f s  (%.0f MiB/s)\n", raw, mib(bytes) / raw);
     std::printf("free-form intake:      %.3f s  (%.0f MiB/s, %.1f million values/s)  ratio to raw read %.1f\n", parse,
-                mib(bytes) / parse, spec.N * spec.K / parse / 1e6, parse / raw);
+                mib(bytes) / parse, shape.N * shape.K / parse / 1e6, parse / raw);
 
     Stopwatch wc;
     code_and_sum(run);
@@ -76,20 +76,20 @@ int main(int argc, char** argv) {
     Stopwatch wp;
     build_pattern_table(run);
     double table = wp.seconds();
-    double storage = mib(static_cast<double>(spec.N) * (2 * spec.K + 2) * 8 + static_cast<double>(spec.N) * (spec.K + 2) * 4);
-    double values = mib(static_cast<double>(spec.N) * spec.K * 8);
+    double storage = mib(static_cast<double>(shape.N) * (2 * shape.K + 2) * 8 + static_cast<double>(shape.N) * (shape.K + 2) * 4);
+    double values = mib(static_cast<double>(shape.N) * shape.K * 8);
     std::printf("coding and sums:       %.3f s\n", code);
     std::printf("pattern table:         %.3f s  (%d patterns)\n", table, run.NPATT);
     std::printf("peak memory:           %.0f MiB  (X and PA %.0f MiB; the file's values as doubles %.0f MiB)\n",
                 peak_mib(), storage, values);
 
     // Baselines on a first slice: the straightforward coding and the plain scan.
-    std::int64_t slice = spec.N < 20000 ? spec.N : 20000;
+    std::int64_t slice = shape.N < 20000 ? shape.N : 20000;
     double t_scan = 0, t_hash = 0, t_ref = 0, t_fast = 0;
     int patterns = 0;
     for (int variant = 0; variant < 2; ++variant) {
         Run r;
-        setup(r, path, slice, spec.K);
+        setup(r, path, slice, shape.K);
         allocate(r);
         read_data(r);
         Stopwatch w1;

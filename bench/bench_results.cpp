@@ -25,17 +25,17 @@ using namespace talvo;
 using namespace talvo::bench;
 
 int main(int argc, char** argv) {
-    DataSpec spec;
-    spec.N = argc > 1 ? std::atoll(argv[1]) : 1000000;
-    spec.K = argc > 2 ? std::atoi(argv[2]) : 20;
+    DataShape shape;
+    shape.N = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    shape.K = argc > 2 ? std::atoi(argv[2]) : 20;
     Scratch scratch;
     std::string path = scratch.path("data.dat");
-    write_data(path, spec);
+    write_data(path, shape);
     std::filesystem::current_path(scratch.dir());
     Run run;
     run.FIN = path;
-    run.N = static_cast<std::int32_t>(spec.N);
-    run.K = spec.K;
+    run.N = static_cast<std::int32_t>(shape.N);
+    run.K = shape.K;
     run.MVI = -99;
     run.PTN = 20;
     run.SIV = 1;
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     for (const char* f : {"temp.cov", "temp.ptn", "temp.dat", "temp.res"})
         bytes += static_cast<double>(std::filesystem::file_size(f));
     std::printf("N = %lld, K = %d: temp.cov, temp.ptn, temp.dat and temp.res in %.3f s (%.0f MiB, %.0f MiB/s)\n",
-                static_cast<long long>(spec.N), spec.K, all, mib(bytes), mib(bytes) / all);
+                static_cast<long long>(shape.N), shape.K, all, mib(bytes), mib(bytes) / all);
 
     // temp.dat again, the format translated once and translated per row.
     const std::int32_t K = run.K;

@@ -7,7 +7,7 @@
 
 namespace talvo::bench {
 
-struct DataSpec {
+struct DataShape {
     std::int64_t N = 1000;
     int K = 10;
     double missing = 0.2;       // probability that a value is missing
@@ -16,6 +16,6 @@ struct DataSpec {
 };
 
 // Writes the data file; returns its size in bytes.
-std::uint64_t write_data(const std::string& path, const DataSpec& spec);
+std::uint64_t write_data(const std::string& path, const DataShape& shape);
 
 }  // namespace talvo::bench

@@ -540,13 +540,87 @@ class Dialog:
             return reader(b"")
 
 
+NASTY = [0.0, -0.0, 0.5, -0.5, 0.125, 2.5, -2.5, 0.05, 0.15, 0.25, 0.35, 0.45, 1.005, 1.0005,
+         9.995, 99.5, 999.99999999, 9999.99999999, 1 / 3, 2 / 3, -1 / 3, 0.1, 0.01, 1e-5, 5e-5,
+         0.0005, 123456.789, 12345.678, -1234.567, 1e10, 1e15, 1e16, 123456789012345678.0,
+         1e22, 1e-10, 1e-100, 1e-300, 5e-324, 2.2250738585072014e-308, 0.9999999999999999,
+         0.99999995, 0.999995, 0.95, 0.995, 0.9995, 3.14159, -2.71828, 7.0, 0.4999999999999999,
+         1.5, 4.5, 1e-99, 9.99e-100, 1e60, 9.5e-5, 0.00095, 8.5, 10.5, 100.0, 1000.0,
+         0.0625, 0.03125, 1.25e-5, 4.35, 2.675, 1.115, 19999.9995, 1e5 - 0.0005, 0.000049999]
+
+
+def nasty_value(rng):
+    r = rng.random()
+    if r < 0.6:
+        v = rng.choice(NASTY)
+    elif r < 0.8:
+        # a decimal that ends in 5: a tie in the shown digits
+        v = float("%d5e%d" % (rng.randint(0, 10 ** rng.randint(0, 15)), rng.randint(-25, 10)))
+    else:
+        v = rng.uniform(-1, 1) * 10.0 ** rng.randint(-40, 22)
+    return -v if rng.random() < 0.3 else v
+
+
+def exact_text(v):
+    """The exact decimal value of the double v."""
+    import decimal
+    return format(decimal.Decimal(v), "f") if abs(v) >= 1e-30 or v == 0 else \
+        format(decimal.Decimal(v), "E")
+
+
+def tie_text(v):
+    """The decimal half way between v and the next double away from zero."""
+    import decimal
+    import math
+    nxt = math.nextafter(v, math.inf if v >= 0 else -math.inf)
+    with decimal.localcontext() as ctx:
+        ctx.prec = 2000
+        mid = (decimal.Decimal(v) + decimal.Decimal(nxt)) / 2
+    return format(mid, "E")
+
+
+def parse_forms(rng, v):
+    """Texts of the free-form notation that read as about v, many of them exactly."""
+    t = rng.choice(["repr", "repr", "exact", "tie", "longe", "dexp", "signexp", "zeros",
+                    "implicit", "plus"])
+    if t == "repr":
+        s = repr(v)
+    elif t == "exact":
+        s = exact_text(v)
+    elif t == "tie":
+        s = tie_text(v)
+    elif t == "longe":
+        s = "%.*e" % (rng.randint(17, 40), v)
+    elif t == "dexp":
+        s = ("%.*E" % (rng.randint(0, 25), v)).replace("E", rng.choice("Dd"))
+    elif t == "signexp":
+        s = ("%.*E" % (rng.randint(0, 20), v)).replace("E", "")
+    elif t == "zeros":
+        s = "000" + repr(abs(v)) if v >= 0 else "-000" + repr(-v)
+        if "e" in s:
+            s = s.replace("e", "000e", 1) if "." in s else s
+    elif t == "implicit":                       # digits with an exponent, no point
+        m, e = ("%.*e" % (rng.randint(0, 17), v)).split("e")
+        digs = m.replace(".", "")
+        frac = len(m.split(".")[1]) if "." in m else 0
+        s = "%se%d" % (digs, int(e) - frac)
+    else:
+        s = "+" + repr(v) if v >= 0 else repr(v)
+    return s
+
+
 def gen_case(seed, index):
     rng = random.Random("%d/%d" % (seed, index))
     notes = []
     files = {}
     dirs = []
+    # what the case concentrates on
+    focus = rng.choices(["general", "render", "freeform", "fields", "console"],
+                        [55, 17, 10, 12, 6])[0]
     # -- sizes -------------------------------------------------------------
     prof = rng.choices(["small", "tiny", "wide", "big"], [70, 15, 8, 7])[0]
+    if focus != "general":
+        prof = "small"
     if prof == "small":
         k = rng.randint(1, 9)
         n = rng.randint(2, 30) if rng.random() < 0.2 else rng.randint(k + 2, k + 30)
@@ -558,20 +632,24 @@ def gen_case(seed, index):
     else:
         k = rng.randint(1, 8)
         n = rng.randint(30, 300)
+    if focus in ("render", "freeform"):
+        n = rng.randint(k + 3, k + 12)
     miss_p = rng.choices([0.0, 0.03, 0.1, 0.2, 0.35, 0.6, 1.0], [18, 15, 25, 20, 12, 6, 4])[0]
-    if k >= 10:
+    if k >= 10 or focus in ("render", "freeform"):
         miss_p = min(miss_p, rng.choice([0.0, 0.0, 0.02, 0.05]))
-    notes.append("profile=%s n=%d k=%d miss=%.2f" % (prof, n, k, miss_p))
+    notes.append("focus=%s profile=%s n=%d k=%d miss=%.2f" % (focus, prof, n, k, miss_p))
+    plain = focus in ("render", "freeform")     # nothing but the point of the case goes wrong
 
     # -- dialog values -----------------------------------------------------
     d = Dialog(rng)
-    # banner, then the data file name
     fname = rng.choices(["data.dat", "DATA.TXT", "sub/in.dat", "my data.dat"], [80, 8, 6, 6])[0]
     fin_mode = rng.choices(["ok", "blank_first", "padded", "missing", "nodir", "dir", "long"],
                            [80, 5, 6, 4, 2, 1, 2])[0]
+    if plain:
+        fin_mode = "ok"
     notes.append("fin=%s" % fin_mode)
     if fin_mode == "blank_first":
-        d.add(*["", "   "][:rng.randint(1, 2)])
+        d.add(*["", "   ", "\t"][:rng.randint(1, 3)])
     if fin_mode == "padded":
         d.add("   " + fname + "  ")
     elif fin_mode == "missing":
@@ -591,16 +669,16 @@ def gen_case(seed, index):
 
     # N and K as answered (sometimes not those of the file)
     n_ans, k_ans = n, k
-    r = rng.random()
-    if r < 0.04:
-        n_ans = rng.choice([0, -1, -5])
-    elif r < 0.07:
-        n_ans = n + rng.randint(1, 3)           # file too short
-    elif r < 0.10:
-        n_ans = max(1, n - rng.randint(1, 3))   # extra values ignored
-    r = rng.random()
-    if r < 0.03:
-        k_ans = rng.choice([0, -2])
+    if not plain:
+        r = rng.random()
+        if r < 0.04:
+            n_ans = rng.choice([0, -1, -5])
+        elif r < 0.07:
+            n_ans = n + rng.randint(1, 3)           # file too short
+        elif r < 0.10:
+            n_ans = max(1, n - rng.randint(1, 3))   # extra values ignored
+        if rng.random() < 0.03:
+            k_ans = rng.choice([0, -2])
     readI8 = lambda s: tm.read_I(s, 8)
     readI4 = lambda s: tm.read_I(s, 4)
     readI1 = lambda s: tm.read_I(s, 1)
@@ -608,44 +686,62 @@ def gen_case(seed, index):
     readCRIT = lambda s: tm.read_F(s, 16, 15)
     readF8 = lambda s: tm.read_F(s, 16, 8)
     readA = lambda s: tm.read_A(s, 40)
-    N = d.numeric(readI8, "" if n_ans == 0 and rng.random() < 0.5 else int_forms(rng, n_ans, 8))
-    K = d.numeric(readI4, "" if k_ans == 0 and rng.random() < 0.5 else int_forms(rng, k_ans, 4))
+    fields = focus == "fields"
+    junk = 0.5 if fields else 0.12
+    d.numeric(readI8, "" if n_ans == 0 and rng.random() < 0.5 else int_forms(rng, n_ans, 8),
+              junk)
+    d.numeric(readI4, "" if k_ans == 0 and rng.random() < 0.5 else int_forms(rng, k_ans, 4),
+              junk)
 
     # pattern limit
-    attr = rng.random() < 0.12
+    attr = rng.random() < (0.25 if fields else 0.12) and not plain
     if attr:
-        ptn_ans = rng.choice(["2", "2", " 2", "02", "2   xyz", "2,5"])
+        ptn_ans = rng.choice(["2", "2", " 2", "02", "2   xyz", "2,5", "#2", "+2", "2#10"])
+    elif fields:
+        ptn_ans = random_field(rng, "I")
     else:
         ptn_ans = rng.choices(["", "20", "1", "3", "5", "-3", "0", "100", "9999"],
                               [60, 5, 5, 5, 5, 2, 3, 3, 2])[0]
-    PTN = d.numeric(readI4, ptn_ans)
+    PTN = d.numeric(readI4, ptn_ans, junk)
     if PTN == 0:
         PTN = 20
 
     # missing-value code
-    mvi_ans = rng.choices(["", "9", "-99", "-9", "99.5", "-999", "0", "99", "9999", "-9999",
-                           "1", "9.", "1.5-", "-1", "+9", " 9", "99D0"],
-                          [40, 10, 10, 8, 4, 4, 3, 4, 2, 2, 2, 2, 1, 2, 2, 2, 1])[0]
-    MVI = d.numeric(readMVI, mvi_ans)
+    if focus == "freeform":
+        mvi_ans = rng.choice(["99.5", "-.5", "9.5"])    # no value is ever missing
+    elif fields:
+        mvi_ans = random_field(rng, "F")
+    else:
+        mvi_ans = rng.choices(["", "9", "-99", "-9", "99.5", "-999", "0", "99", "9999", "-9999",
+                               "1", "9.", "1.5-", "-1", "+9", " 9", "99D0"],
+                              [40, 10, 10, 8, 4, 4, 3, 4, 2, 2, 2, 2, 1, 2, 2, 2, 1])[0]
+    MVI = d.numeric(readMVI, mvi_ans, junk)
     if MVI == 0.0:
         MVI = 9.0
 
     # start values
-    siv_ans = rng.choices(["", "1", "2", "3", "0", "4", "9", "12", "3x", " 3", "-1", "+3"],
-                          [25, 15, 20, 15, 3, 2, 2, 2, 2, 2, 1, 2])[0]
-    SIV = d.numeric(readI1, siv_ans)
+    if fields:
+        siv_ans = random_field(rng, "I")
+    else:
+        siv_ans = rng.choices(["", "1", "2", "3", "0", "4", "9", "12", "3x", " 3", "-1", "+3"],
+                              [25, 15, 20, 15, 3, 2, 2, 2, 2, 2, 1, 2])[0]
+    SIV = d.numeric(readI1, siv_ans, junk)
     if SIV < 1 or SIV > 3:
         SIV = 1
     sv_mode = None
     if SIV == 3:
         sv_name = rng.choices(["", "start.cov", "  start.cov", "other.cov", "none.cov"],
                               [50, 15, 5, 20, 10])[0]
+        if plain and sv_name == "none.cov":
+            sv_name = ""
         d.add(sv_name)
         sv_file = sv_name.strip() or "start.cov"
         if sv_file != "none.cov":
             sv_mode = rng.choices(["good", "split", "extra", "upper_junk", "short", "junk",
                                    "slash", "null", "truncated", "empty", "zero"],
                                   [45, 10, 8, 8, 5, 5, 4, 4, 4, 3, 4])[0]
+            if plain:
+                sv_mode = rng.choice(["good", "split", "extra", "upper_junk"])
         notes.append("start=%s:%s" % (sv_file, sv_mode))
 
     # iteration limit and criterion, kept small for the model's sake
@@ -661,33 +757,47 @@ def gen_case(seed, index):
         mi_ans = str(rng.randint(1, min(30, max_passes)))
         if rng.random() < 0.1:
             mi_ans = int_forms(rng, int(mi_ans), 4)
-    MAXITER = d.numeric(readI4, mi_ans)
+    MAXITER = d.numeric(readI4, mi_ans, junk)
     if MAXITER < 0:
         crit_ans = rng.choice([".5", "1.", "5.", ".1"])     # with a point: taken at face value
+    elif fields:
+        crit_ans = random_field(rng, "F")
     else:
         crit_ans = rng.choices(["", ".00001", "1", ".001", "1E-3", "1.5-3", "0", "-1", "-.5",
                                 ".1", "5", "100", "1.", "2D-4", "1E0", "0.0000001", "1e-12",
                                 "+.01", "10000000", " .001", ".001,5", "1 0"],
                                [30, 6, 4, 6, 3, 3, 3, 3, 2, 4, 2, 2, 2, 2, 1, 3, 3, 1, 1, 1, 1,
                                 1])[0]
-    d.numeric(readCRIT, crit_ans)
+    d.numeric(readCRIT, crit_ans, junk)
 
     # additional output and attrition
     if attr:
-        opt_ans = "2"
+        opt_ans = rng.choice(["2", "2", "2x", "2,"])
+    elif plain:
+        opt_ans = rng.choice(["1", "1", "2", "9"])
+    elif fields:
+        opt_ans = random_field(rng, "I")
     else:
         opt_ans = rng.choices(["", "0", "1", "2", "7", "1x", "-1", " 1"],
                               [35, 8, 35, 8, 3, 3, 2, 2])[0]
-    OPT = d.numeric(readI1, opt_ans)
+    OPT = d.numeric(readI1, opt_ans, junk)
     bmod = OPT == 2 and PTN == 2
     if bmod:
-        yint = rng.choice(["", "0.5", "2", "1.5", "-3.25", "200000000", "1E0", ".25", "0"])
-        yhat = rng.choice(["", "0.5", "2", "1.", "-1.", "200000000", "1E0", "0", ".9"])
-        d.numeric(readF8, yint)
-        d.numeric(readF8, yhat)
+        if fields:
+            yint, yhat = random_field(rng, "F"), random_field(rng, "F")
+        else:
+            yint = rng.choice(["", "0.5", "2", "1.5", "-3.25", "200000000", "1E0", ".25", "0"])
+            yhat = rng.choice(["", "0.5", "2", "1.", "-1.", "200000000", "1E0", "0", ".9"])
+        d.numeric(readF8, yint, junk)
+        d.numeric(readF8, yhat, junk)
         notes.append("attrition yint=%r yhat=%r" % (yint, yhat))
 
-    fmt = outfmt_answer(rng)
+    if focus == "render":
+        fmt = rand_render_format(rng)
+    elif focus == "freeform" or (fields and bmod):
+        fmt = rng.choice(["(Z16)", "(4Z17)", "(1X,3Z16)", "(Z)"])
+    else:
+        fmt = outfmt_answer(rng)
     d.add(*bad_lines(rng, readA, 0))            # a text field never rejects
     d.add(fmt)
     notes.append("fmt=%r" % fmt)
@@ -700,15 +810,40 @@ def gen_case(seed, index):
 
     # -- the data file -----------------------------------------------------
     X = gen_matrix(rng, n, max(k, 1))
+    if focus == "render":
+        for j in rng.sample(range(max(k, 1)), rng.randint(1, max(k, 1))):
+            for row in X:
+                row[j] = nasty_value(rng)
+    elif focus == "console":
+        for row in X:
+            for j in range(len(row)):
+                if rng.random() < 0.5:
+                    row[j] = rng.choice([rng.uniform(10000, 19999.9999), rng.uniform(-9999, -1000),
+                                         rng.uniform(20000, 99999), 12345.678, -1234.567,
+                                         rng.uniform(1e5, 1e7), 99999.9995, 9999.9995])
+    elif focus == "freeform":
+        for row in X:
+            for j in range(len(row)):
+                row[j] = rng.uniform(-1, 1) * 10.0 ** rng.randint(-120, 60)
     syntax = set()
-    for feat, p in (("repeat", 0.12), ("null", 0.05), ("slash", 0.03), ("junk", 0.04),
-                    ("crlf", 0.2), ("spread", 0.12), ("extra", 0.12), ("short", 0.02),
-                    ("blanklines", 0.1), ("tabs", 0.1), ("commas", 0.15), ("cr_only", 0.01)):
-        if rng.random() < p:
-            syntax.add(feat)
+    if not plain:
+        for feat, p in (("repeat", 0.12), ("null", 0.05), ("slash", 0.03), ("junk", 0.04),
+                        ("crlf", 0.2), ("spread", 0.12), ("extra", 0.12), ("short", 0.02),
+                        ("blanklines", 0.1), ("tabs", 0.1), ("commas", 0.15), ("cr_only", 0.01)):
+            if rng.random() < p:
+                syntax.add(feat)
     if syntax:
         notes.append("syntax=" + ",".join(sorted(syntax)))
-    data = gen_data_text(rng, X, max(k, 1), MVI, miss_p, syntax)
+    if focus == "render":
+        rows = [[repr(v) for v in row] for row in X]
+        data = ("\n".join(" ".join(r) for r in rows) + "\n").encode()
+    elif focus == "freeform":
+        eol = rng.choice(["\n", "\r\n"])
+        rows = [[parse_forms(rng, v) for v in row] for row in X]
+        data = (eol.join(rng.choice([" ", ",", "\t", " , "]).join(r) for r in rows)
+                + eol).encode()
+    else:
+        data = gen_data_text(rng, X, max(k, 1), MVI, miss_p, syntax)
     if fin_mode in ("ok", "blank_first", "padded", "long"):
         files[fname] = data
     if fin_mode == "missing" and rng.random() < 0.3:
@@ -733,7 +868,7 @@ def gen_case(seed, index):
         if long_line and i == len(lines) - 3:
             b = b + b" " * 140 + b"tail"
         stdin += b + (b"\r\n" if crlf_in else b"\n")
-    if rng.random() < 0.08:
+    if rng.random() < 0.08 and not plain:
         # end of input at a random point of the dialog or at a pause
         cut = rng.randrange(len(lines))
         parts = stdin.split(b"\n")
@@ -744,6 +879,48 @@ def gen_case(seed, index):
         notes.append("no final line end")
     return {"seed": seed, "index": index, "notes": notes, "files": files, "dirs": dirs,
             "stdin": stdin, "data_name": fname}
+
+
+def random_field(rng, kind):
+    """A random answer for a numeric field: mostly near-numbers, sometimes noise."""
+    if kind == "I":
+        pieces = ["", "+", "-", " ", "\t", "0", "1", "2", "3", "9", "12", "#", "16#", "2#", "36#",
+                  "F", "f", "z", "Z", ",", ".", "10", "007", "99999999999", "x", "3#"]
+    else:
+        pieces = ["", "+", "-", " ", "\t", "0", "1", "5", "9", "12", ".", ".", "E", "e", "D", "d",
+                  "-", "+", "3", "99", ",", "x", "000", "25", "1.5", "E-5", "D+2", "-3"]
+    s = "".join(rng.choice(pieces) for _ in range(rng.randint(0, 6)))
+    return s[:rng.choice([4, 8, 16, 20])]
+
+
+def rand_render_format(rng):
+    """Formats that render numbers in many ways: F, E, D, G with scale factors and signs."""
+    for _ in range(20):
+        items = []
+        for _ in range(rng.randint(1, 3)):
+            c = rng.choices("FEGDZ", [35, 25, 25, 10, 5])[0]
+            w = rng.choice([0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 12, 14, 16, 20, 25, 30, 40])
+            dd = rng.choice([0, 0, 1, 2, 3, 4, 5, 7, 9, 12, 15, 17, 20])
+            if c == "Z":
+                t = "Z%d" % rng.choice([0, 4, 16, 18])
+            else:
+                t = "%s%d.%d" % (c, w, dd)
+                if c in "EG" and rng.random() < 0.3:
+                    t += "E%d" % rng.randint(1, 4)
+            pre = ""
+            if rng.random() < 0.35:
+                pre += "%s%dP," % (rng.choice(["", "+", "-"]), rng.randint(0, 4))
+            if rng.random() < 0.2:
+                pre += rng.choice(["SP,", "SS,", "S,"])
+            if rng.random() < 0.3:
+                t = "%d%s" % (rng.randint(1, 4), t)
+            items.append(pre + t)
+            if rng.random() < 0.2:
+                items.append(rng.choice(["1X", "'|'", "TL2", "T3", "/", ":", "2X", "TR1"]))
+        text = "(" + ",".join(items) + ")"
+        if len(text) <= 40:
+            return text
+    return "(E12.4)"
 
 
 # ---------------------------------------------------------------------------
