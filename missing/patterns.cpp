@@ -107,15 +107,34 @@ private:
     }
 };
 
+// Row 1, the complete-data pattern, with no case yet.
+void start_table(Run& run) {
+    const std::int32_t K = run.K;
+    for (std::int32_t J = 1; J <= K; ++J) run.P(1, J) = J;
+    run.P(1, K + 1) = 0;
+    run.P(1, K + 2) = 0;
+    run.NPATT = 1;
+}
+
+// Case I opens a new pattern; returns its row.
+std::int32_t open_pattern(Run& run, std::int32_t I) {
+    const std::int32_t K = run.K;
+    IMat& P = run.P;
+    if (run.NPATT + 1 > P.last_row()) grow(P, K);
+    run.NPATT = run.NPATT + 1;
+    const std::int32_t L = run.NPATT;
+    for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
+    P(L, K + 2) = 1;
+    P(L, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
+    return L;
+}
+
 }  // namespace
 
 void build_pattern_table(Run& run) {
     const std::int32_t N = run.N, K = run.K;
     IMat& P = run.P;
-    for (std::int32_t J = 1; J <= K; ++J) P(1, J) = J;
-    P(1, K + 1) = 0;
-    P(1, K + 2) = 0;
-    run.NPATT = 1;
+    start_table(run);
     PatternIndex index(K);
     for (std::int32_t I = 1; I <= N; ++I) {
         const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
@@ -128,24 +147,14 @@ void build_pattern_table(Run& run) {
             P(L, K + 2) = P(L, K + 2) + 1;
             continue;
         }
-        // A new pattern.
-        if (run.NPATT + 1 > P.last_row()) grow(P, K);
-        run.NPATT = run.NPATT + 1;
-        const std::int32_t L = run.NPATT;
-        for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
-        P(L, K + 2) = 1;
-        P(L, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
-        index.insert(L);
+        index.insert(open_pattern(run, I));
     }
 }
 
 void build_pattern_table_scan(Run& run) {
     const std::int32_t N = run.N, K = run.K;
     IMat& P = run.P;
-    for (std::int32_t J = 1; J <= K; ++J) P(1, J) = J;
-    P(1, K + 1) = 0;
-    P(1, K + 2) = 0;
-    run.NPATT = 1;
+    start_table(run);
     for (std::int32_t I = 1; I <= N; ++I) {
         std::int32_t FOUND = 0;
         const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
@@ -167,14 +176,7 @@ void build_pattern_table_scan(Run& run) {
                 }
             }
         }
-        if (FOUND != 1) {
-            if (run.NPATT + 1 > P.last_row()) grow(P, K);
-            run.NPATT = run.NPATT + 1;
-            const std::int32_t L = run.NPATT;
-            for (std::int32_t M = 1; M <= K; ++M) P(L, M) = run.PA(I, M);
-            P(L, K + 2) = 1;
-            P(L, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
-        }
+        if (FOUND != 1) open_pattern(run, I);
     }
 }
 

@@ -32,14 +32,7 @@ protected:
         if (in_) std::fclose(in_);
         if (out_) std::fclose(out_);
     }
-    std::string output() {
-        std::string s;
-        char buf[4096];
-        lseek(fileno(out_), 0, SEEK_SET);
-        ssize_t n;
-        while ((n = read(fileno(out_), buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-        return visible(s);
-    }
+    std::string output() { return visible(talvo::testing::read_all(fileno(out_))); }
     FILE* in_ = nullptr;
     FILE* out_ = nullptr;
     std::unique_ptr<Console> con_;

@@ -1,6 +1,8 @@
 // Shared helpers of the unit tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,16 @@ inline std::string run_format(std::string_view text, std::vector<double> values)
     }
     if (e) out += (r.records.empty() ? "E" : "|E") + std::to_string(e);
     return out;
+}
+
+// Everything in the file behind fd, from its start.
+inline std::string read_all(int fd) {
+    std::string s;
+    char buf[4096];
+    lseek(fd, 0, SEEK_SET);
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    return s;
 }
 
 // Bytes with the control characters made visible.

@@ -51,14 +51,7 @@ public:
     }
 
     // Everything written to the console so far, control characters visible.
-    std::string console() const {
-        std::string s;
-        char buf[4096];
-        lseek(fileno(out_), 0, SEEK_SET);
-        ssize_t n;
-        while ((n = read(fileno(out_), buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-        return visible(s);
-    }
+    std::string console() const { return visible(read_all(fileno(out_))); }
 
 private:
     FILE* in_ = nullptr;

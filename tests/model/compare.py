@@ -373,6 +373,11 @@ FIXED_FORMATS = [
     "(F6.2,TL10,F4.1)", "(2(3(F6.1),'|'))", "(1X,2(F8.3,:,','))", "(T5,'x',T1,F3.0)",
     "(100F12.7)", "(F12.7,100X,'x')", "(1X,6F12.7)  trailing", "\t(6F12.7)", " (F9.3)",
     "(6F12.7)" + " " * 32 + "xx", "(F12.7,'" + "x" * 30 + "')",
+    # renderings near the 260 characters that are built at most
+    "(F300.270)", "(F262.255)", "(F261.258)", "(F260.258)", "(E300.270)", "(G280.258)",
+    "(D259.255)", "(F259.257)", "(E261.255E3)", "(F258.256)", "(2PE270.257)", "(SP,F261.258)",
+    "(E262.257)", "(E263.256)", "(G266.258)", "(F261.257,'|')", "(Z300)", "(A300)",
+    "(E12.2147483647)",
 ]
 
 
@@ -615,8 +620,8 @@ def gen_case(seed, index):
     files = {}
     dirs = []
     # what the case concentrates on
-    focus = rng.choices(["general", "render", "freeform", "fields", "console"],
-                        [55, 17, 10, 12, 6])[0]
+    focus = rng.choices(["general", "render", "freeform", "fields", "console", "wide", "long"],
+                        [55, 17, 10, 12, 6, 2, 2])[0]
     # -- sizes -------------------------------------------------------------
     prof = rng.choices(["small", "tiny", "wide", "big"], [70, 15, 8, 7])[0]
     if focus != "general":
@@ -634,11 +639,23 @@ def gen_case(seed, index):
         n = rng.randint(30, 300)
     if focus in ("render", "freeform"):
         n = rng.randint(k + 3, k + 12)
+    elif focus == "wide":
+        k = rng.randint(14, 45)
+        n = rng.randint(k + 5, k + 30)
+    elif focus == "long":
+        k = rng.randint(1, 2)
+        n = rng.randint(3, 8)
+    elif prof == "small" and rng.random() < 0.1:
+        k = rng.randint(10, 16)
+        n = rng.randint(k + 5, k + 30)
     miss_p = rng.choices([0.0, 0.03, 0.1, 0.2, 0.35, 0.6, 1.0], [18, 15, 25, 20, 12, 6, 4])[0]
-    if k >= 10 or focus in ("render", "freeform"):
+    if k >= 10 or focus in ("render", "freeform", "wide"):
         miss_p = min(miss_p, rng.choice([0.0, 0.0, 0.02, 0.05]))
+    if focus == "long":
+        miss_p = 0.2
     notes.append("focus=%s profile=%s n=%d k=%d miss=%.2f" % (focus, prof, n, k, miss_p))
-    plain = focus in ("render", "freeform")     # nothing but the point of the case goes wrong
+    # nothing but the point of the case goes wrong
+    plain = focus in ("render", "freeform", "wide", "long")
 
     # -- dialog values -----------------------------------------------------
     d = Dialog(rng)
@@ -749,9 +766,13 @@ def gen_case(seed, index):
     budget = 2.5e6
     max_passes = int(max(1, min(200, budget / cost_pass)))
     mi_choice = rng.random()
-    if mi_choice < 0.3 and max_passes >= 200:
+    if focus == "long":
+        mi_ans = str(rng.randint(995, 1005))    # pass numbers above 999 do not fit I3
+    elif focus == "wide":
+        mi_ans = "1"
+    elif mi_choice < 0.3 and max_passes >= 200:
         mi_ans = ""
-    elif mi_choice < 0.05 + 0.3 and cost_pass < 2e4:
+    elif mi_choice < 0.05 + 0.3 and cost_pass < 5e3:
         mi_ans = str(-rng.randint(1, 5))        # ends only by convergence
     else:
         mi_ans = str(rng.randint(1, min(30, max_passes)))
@@ -760,6 +781,8 @@ def gen_case(seed, index):
     MAXITER = d.numeric(readI4, mi_ans, junk)
     if MAXITER < 0:
         crit_ans = rng.choice([".5", "1.", "5.", ".1"])     # with a point: taken at face value
+    elif focus == "long":
+        crit_ans = rng.choice(["-1.", "-1", "0.0E0", "-.1E-30"])
     elif fields:
         crit_ans = random_field(rng, "F")
     else:
@@ -774,7 +797,7 @@ def gen_case(seed, index):
     if attr:
         opt_ans = rng.choice(["2", "2", "2x", "2,"])
     elif plain:
-        opt_ans = rng.choice(["1", "1", "2", "9"])
+        opt_ans = rng.choice(["1", "1", "2", "9"]) if focus != "long" else rng.choice(["", "1"])
     elif fields:
         opt_ans = random_field(rng, "I")
     else:
@@ -1146,6 +1169,7 @@ def compare_all(args, binary):
     timeouts = 0
     by_kind = {}
     outcomes = {}
+    by_focus = {}
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         futs = [pool.submit(execute, c, binary, args.timeout) for c in cases]
         for fut in futs:
@@ -1153,6 +1177,9 @@ def compare_all(args, binary):
             tag = "case %s/%s" % (case["seed"], case["index"])
             o = outcome(model)
             outcomes[o] = outcomes.get(o, 0) + 1
+            fc = case["notes"][0].split()[0]
+            tot, ok = by_focus.get(fc, (0, 0))
+            by_focus[fc] = (tot + 1, ok + (o == "normal end"))
             if cpp["status"] == "timeout" or model["status"] == "timeout":
                 timeouts += 1
                 if not args.quiet:
@@ -1183,6 +1210,8 @@ def compare_all(args, binary):
                                                             time.time() - t0))
     for kd, c in sorted(by_kind.items()):
         print("  differing %-20s %d" % (kd, c))
+    for fc, (tot, ok) in sorted(by_focus.items()):
+        print("  %-16s %5d cases, %5d normal ends" % (fc, tot, ok))
     print("how the model's runs ended:")
     for o, c in sorted(outcomes.items(), key=lambda x: -x[1]):
         print("  %5d  %s" % (c, o))
