@@ -123,7 +123,6 @@ private:
             }
             // An item, perhaps with a count before it.
             std::int32_t count = 1;
-            bool counted = false;
             if (c == '+' || c == '-') {
                 ++i_;
                 std::int32_t k;
@@ -136,7 +135,6 @@ private:
             }
             if (c >= '0' && c <= '9') {
                 if (!number(count)) return;
-                counted = true;
                 c = peek();
                 switch (c) {
                     case 'A': case 'L': case 'I': case 'F': case 'D': case 'E': case 'G': case 'Z': case '(':
@@ -170,7 +168,6 @@ private:
                         return fail(err::FmtBadChar);
                 }
             }
-            (void)counted;
             switch (c) {
                 case '(': {
                     if (depth + 1 > kMaxDepth) return fail(err::FmtTooDeep);
@@ -454,8 +451,9 @@ private:
         return 0;
     }
 
-    // Carries out a non-data instruction; false when it is a data edit
-    // descriptor, End or Error (left for the caller).
+    // Carries out a literal, group, slash, positioning or control
+    // instruction (handled set); data edit descriptors, colon, dollar, End
+    // and Error are left to the caller. Returns 0 or an error number.
     int control(const Instr& in, bool& handled) {
         handled = true;
         switch (in.op) {
