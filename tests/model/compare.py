@@ -51,7 +51,17 @@ def esc(data, limit=None):
     else:
         tail = ""
     out = []
-    for b in data:
+    i = 0
+    while i < len(data):
+        b = data[i]
+        j = i
+        while j < len(data) and data[j] == b:
+            j += 1
+        if j - i >= 16:                          # long runs shown by their length
+            out.append("{%s x %d}" % (esc(bytes([b])), j - i))
+            i = j
+            continue
+        i += 1
         if b == 13:
             out.append("\\r")
         elif b == 10:
@@ -377,7 +387,8 @@ FIXED_FORMATS = [
     "(F300.270)", "(F262.255)", "(F261.258)", "(F260.258)", "(E300.270)", "(G280.258)",
     "(D259.255)", "(F259.257)", "(E261.255E3)", "(F258.256)", "(2PE270.257)", "(SP,F261.258)",
     "(E262.257)", "(E263.256)", "(G266.258)", "(F261.257,'|')", "(Z300)", "(A300)",
-    "(E12.2147483647)",
+    "(E12.2147483647)", "(F8.2,'\xe9\xff')", "(F8.2,'a\rb')", "(F8.2,2H\t\t)",
+    "(F8.2,'a\tb')", "(\xe9F8.2)",
 ]
 
 
@@ -614,14 +625,44 @@ def parse_forms(rng, v):
     return s
 
 
+CHUNK = 1 << 20          # files are read in pieces: items across the seams matter
+
+
+def big_file(rng, body):
+    """body (bytes) placed so that something interesting meets a 1 MiB seam."""
+    kind = rng.choice(["pad", "zeros", "crlf", "blanklines", "tail", "comma"])
+    seam = CHUNK * rng.choice([1, 1, 2])
+    j = rng.randint(0, 12)
+    if kind == "pad":                 # the first item starts just before or at the seam
+        fill = b"".join(rng.choice([b" ", b"\t", b"\n", b"\r\n"]) for _ in range(64))
+        pad = (fill * (seam // len(fill) + 2))[:seam - j]
+        if pad.endswith(b"\r"):
+            pad = pad[:-1] + b" "
+        return pad + body, kind
+    if kind == "zeros":               # one item with leading zeros across the seam
+        body = body.lstrip(b" \t")
+        sign = body[:1] if body[:1] in (b"+", b"-") else b""
+        return sign + b"0" * (seam - j) + body[len(sign):], kind
+    if kind == "crlf":                # a line end split by the seam
+        head = (b" " * (seam - 1 - j)) + b"\r\n" + (b" " * j)
+        return head + body, kind
+    if kind == "blanklines":
+        head = b"\r\n" * ((seam - j) // 2)
+        return head + body, kind
+    if kind == "comma":               # a null value at the seam
+        head = b" " * (seam - 1 - j) + b","
+        return head + body, kind
+    return body + b" " * (seam - len(body) % seam + j) + b"junk\r\n" * 10, kind
+
+
 def gen_case(seed, index):
     rng = random.Random("%d/%d" % (seed, index))
     notes = []
     files = {}
     dirs = []
     # what the case concentrates on
-    focus = rng.choices(["general", "render", "freeform", "fields", "console", "wide", "long"],
-                        [55, 17, 10, 12, 6, 2, 2])[0]
+    focus = rng.choices(["general", "render", "freeform", "fields", "console", "wide", "long",
+                         "bigfile"], [55, 17, 10, 12, 6, 2, 2, 3])[0]
     # -- sizes -------------------------------------------------------------
     prof = rng.choices(["small", "tiny", "wide", "big"], [70, 15, 8, 7])[0]
     if focus != "general":
@@ -645,6 +686,9 @@ def gen_case(seed, index):
     elif focus == "long":
         k = rng.randint(1, 2)
         n = rng.randint(3, 8)
+    elif focus == "bigfile":
+        k = rng.randint(1, 4)
+        n = rng.randint(k + 2, k + 6)
     elif prof == "small" and rng.random() < 0.1:
         k = rng.randint(10, 16)
         n = rng.randint(k + 5, k + 30)
@@ -660,8 +704,8 @@ def gen_case(seed, index):
     # -- dialog values -----------------------------------------------------
     d = Dialog(rng)
     fname = rng.choices(["data.dat", "DATA.TXT", "sub/in.dat", "my data.dat"], [80, 8, 6, 6])[0]
-    fin_mode = rng.choices(["ok", "blank_first", "padded", "missing", "nodir", "dir", "long"],
-                           [80, 5, 6, 4, 2, 1, 2])[0]
+    fin_mode = rng.choices(["ok", "blank_first", "padded", "missing", "nodir", "dir", "long",
+                            "odd"], [80, 5, 6, 4, 2, 1, 2, 1])[0]
     if plain:
         fin_mode = "ok"
     notes.append("fin=%s" % fin_mode)
@@ -679,6 +723,9 @@ def gen_case(seed, index):
     elif fin_mode == "long":
         fname = "d" * 38 + "ab"                   # 40 characters; what follows is cut off
         d.add(fname + "ignored.dat")
+    elif fin_mode == "odd":                       # names the file system may refuse
+        d.add(rng.choice(["da\0ta.dat", "data.dat\r", "\xe9t\xe9.dat", "./data.dat",
+                          "sub//in.dat", "/", "."]))
     else:
         d.add(fname)
     if "/" in fname:
@@ -747,13 +794,17 @@ def gen_case(seed, index):
         SIV = 1
     sv_mode = None
     if SIV == 3:
-        sv_name = rng.choices(["", "start.cov", "  start.cov", "other.cov", "none.cov"],
-                              [50, 15, 5, 20, 10])[0]
+        sv_name = rng.choices(["", "start.cov", "  start.cov", "other.cov", "none.cov",
+                               fname, "temp.cov", "adir2"], [50, 15, 5, 20, 10, 2, 2, 1])[0]
         if plain and sv_name == "none.cov":
             sv_name = ""
         d.add(sv_name)
         sv_file = sv_name.strip() or "start.cov"
-        if sv_file != "none.cov":
+        if sv_file == "adir2":
+            dirs.append("adir2")
+        elif sv_file == fname or sv_file == "temp.cov":
+            pass                                  # read from the data or an old result file
+        elif sv_file != "none.cov":
             sv_mode = rng.choices(["good", "split", "extra", "upper_junk", "short", "junk",
                                    "slash", "null", "truncated", "empty", "zero"],
                                   [45, 10, 8, 8, 5, 5, 4, 4, 4, 3, 4])[0]
@@ -772,7 +823,7 @@ def gen_case(seed, index):
         mi_ans = "1"
     elif mi_choice < 0.3 and max_passes >= 200:
         mi_ans = ""
-    elif mi_choice < 0.05 + 0.3 and cost_pass < 5e3:
+    elif mi_choice < 0.05 + 0.3 and cost_pass < 5e3 and focus in ("general", "fields"):
         mi_ans = str(-rng.randint(1, 5))        # ends only by convergence
     else:
         mi_ans = str(rng.randint(1, min(30, max_passes)))
@@ -867,13 +918,24 @@ def gen_case(seed, index):
                 + eol).encode()
     else:
         data = gen_data_text(rng, X, max(k, 1), MVI, miss_p, syntax)
+    if focus == "bigfile" and k >= 1:
+        data, how = big_file(rng, data)
+        notes.append("big data file: %s, %d bytes" % (how, len(data)))
     if fin_mode in ("ok", "blank_first", "padded", "long"):
         files[fname] = data
     if fin_mode == "missing" and rng.random() < 0.3:
         files["data.dat"] = data
+    if fin_mode == "odd":
+        files["data.dat"] = data
+        files["sub/in.dat"] = data
 
     if sv_mode is not None:
         files[sv_file] = gen_start_cov(rng, max(k, 1), X, sv_mode)
+    if SIV == 3 and sv_file == "temp.cov":
+        files["temp.cov"] = rng.choice([b"old temp.cov line\r\n" * 3, b"1 0\n0 1\n0 0\n" * 20])
+        if focus == "bigfile" and rng.random() < 0.5:
+            files[sv_file], how = big_file(rng, files[sv_file])
+            notes.append("big start file: %s" % how)
 
     # -- old result files ----------------------------------------------------
     if rng.random() < 0.3:
@@ -886,10 +948,15 @@ def gen_case(seed, index):
     stdin = b""
     crlf_in = rng.random() < 0.1
     long_line = rng.random() < 0.03
+    long_lines = focus == "bigfile" and rng.random() < 0.5
     for i, ln in enumerate(lines):
         b = ln.encode("latin-1")
         if long_line and i == len(lines) - 3:
             b = b + b" " * 140 + b"tail"
+        if long_lines and rng.random() < 0.3:
+            # answers that run over the pieces the input is read in
+            b = b + b" " * (max(0, 4096 - len(stdin) % 4096 - len(b) - rng.randint(0, 3))
+                            + 4096 * rng.randint(0, 1)) + b"x" * rng.randint(0, 2)
         stdin += b + (b"\r\n" if crlf_in else b"\n")
     if rng.random() < 0.08 and not plain:
         # end of input at a random point of the dialog or at a pause
