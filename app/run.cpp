@@ -31,11 +31,20 @@ void write_all(int fd, const std::string& s) {
     }
 }
 
-void close_all_quietly(Run& run) {
-    run.cov.close_quietly();
-    run.ptn.close_quietly();
-    run.dat.close_quietly();
-    run.res.close_quietly();
+// A run ending early: the records collected for the open result files are
+// written out first. Those records were written before whatever ended the
+// run, so a failure among them is the error to report.
+void close_all(Run& run, RunEnd& end) {
+    for (OutFile* f : {&run.cov, &run.ptn, &run.dat, &run.res}) {
+        int e = f->flush_pending();
+        if (e && end.kind != RunEnd::Kind::Stop) {
+            end.kind = RunEnd::Kind::IoError;
+            end.number = e;
+            end.stmt = Stmt::Write;
+            end.file = f->name();
+        }
+        f->close_quietly();
+    }
 }
 
 void sequence(Run& run) {
@@ -71,7 +80,7 @@ int execute(Run& run) {
     } catch (const RunEnd& e) {
         end = e;
     }
-    close_all_quietly(run);
+    close_all(run, end);
     if (end.kind == RunEnd::Kind::Stop) {
         run.con.close_line();
         run.con.line(" " + end.message);

@@ -46,6 +46,9 @@ void write_results(Run& run) {
     if (run.OPTOUT != 1) return;
 
     write_pattern_file(run);
+    // temp.ptn stays open to the end of the run, but a failure to write it
+    // is reported here, before temp.dat is touched.
+    run.ptn.flush_now();
     complete_final(run);
 
     static const format::Format flags = format::translate("(' ',40(I1,1X))");

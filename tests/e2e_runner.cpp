@@ -113,7 +113,8 @@ std::string run_case(const std::string& program, const fs::path& c) {
     fs::path base = mkdtemp(tmpl);
     fs::path dir = base / "run";
     fs::create_directory(dir);
-    if (fs::exists(c / "in")) fs::copy(c / "in", dir, fs::copy_options::recursive);
+    // Links (a result file name pointing at /dev/full, say) are copied as links.
+    if (fs::exists(c / "in")) fs::copy(c / "in", dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     int status = run_program(program, dir, c / "stdin", base / "stdout", base / "stderr");
     std::string report;
     fs::path exp = c / "expected";

@@ -134,6 +134,12 @@ int OutFile::flush() {
     return 0;
 }
 
+void OutFile::flush_now() {
+    if (int e = flush_pending()) io_error(e, Stmt::Write, name_);
+}
+
+int OutFile::flush_pending() { return fd_ >= 0 ? flush() : 0; }
+
 void OutFile::close() {
     if (fd_ < 0) return;
     int e = flush();

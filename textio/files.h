@@ -55,6 +55,13 @@ public:
     // fault or a failed write.
     void write(const format::Format& f, std::span<const format::Item> items);
     void record(std::string_view rec, bool line_end) override;
+    // Writes out what is collected; a failure ends the run. The file stays
+    // open.
+    void flush_now();
+    // Writes out what is collected; returns 0 or the error number of a
+    // failed write, which then counts as the first thing that went wrong:
+    // the records were written before anything that is being reported.
+    int flush_pending();
     // Writes out what is collected and closes; a failure ends the run.
     void close();
     // The same on the way out of a failed run: errors are not reported.

@@ -134,14 +134,11 @@ def num_text(rng, v, style=None):
 def missing_texts(mvi):
     """Texts that the program codes as missing under the code mvi."""
     if mvi != int(mvi):
-        return ["%g" % mvi]
+        return ["%g" % mvi]                 # a code with a fraction matches nothing
     m = int(mvi)
-    sgn = -1 if m < 0 else 1
-    out = ["%d" % m, "%d." % m, "%d.0" % m, "%d.5" % m if m >= 0 else "%d.5" % m,
-           "%d.999" % m, "%dE0" % m, "%d0D-1" % m]
+    out = ["%d" % m, "%d." % m, "%d.0" % m, "%d.5" % m, "%d.999" % m, "%dE0" % m, "%d0D-1" % m]
     if m >= 0:
         out.append("+%d" % m)
-    del sgn
     return out
 
 
@@ -234,7 +231,7 @@ def gen_data_text(rng, X, k, mvi, miss_p, syntax):
         i = rng.randrange(len(toks) + 1)
         toks = toks[:i] + [rng.choice(JUNK)] + toks[i:]
     if "short" in syntax and toks:
-        del toks[rng.randrange(max(1, len(toks) - rng.randint(1, 4)), len(toks)):]
+        del toks[rng.randrange(max(0, len(toks) - rng.randint(1, 4)), len(toks)):]
     if "extra" in syntax:
         toks += [num_text(rng, rng.gauss(0, 5)) for _ in range(rng.randint(1, 5))]
         if rng.random() < 0.5:
@@ -305,9 +302,11 @@ def gen_start_cov(rng, k, X, style):
             m = 0.0
         means.append(m)
     for j in range(k):
-        covs[j][j] = abs(rng.gauss(0, 5)) + 0.1 if rng.random() < 0.5 else \
-            max(1e-3, sum((r[j] - means[j]) ** 2 for r in X) / max(1, n - 1)) \
-            if X and all(abs(r[j]) < 1e100 for r in X) else 1.0
+        col = [r[j] for r in X]
+        if rng.random() < 0.5 and X and all(abs(v) < 1e100 for v in col):
+            covs[j][j] = max(1e-3, sum((v - means[j]) ** 2 for v in col) / max(1, n - 1))
+        else:
+            covs[j][j] = abs(rng.gauss(0, 5)) + 0.1
     for i in range(k):
         for j in range(i):
             c = rng.uniform(-0.4, 0.4) * (covs[i][i] * covs[j][j]) ** 0.5
@@ -705,7 +704,7 @@ def gen_case(seed, index):
     d = Dialog(rng)
     fname = rng.choices(["data.dat", "DATA.TXT", "sub/in.dat", "my data.dat"], [80, 8, 6, 6])[0]
     fin_mode = rng.choices(["ok", "blank_first", "padded", "missing", "nodir", "dir", "long",
-                            "odd"], [80, 5, 6, 4, 2, 1, 2, 1])[0]
+                            "odd", "result"], [80, 5, 6, 4, 2, 1, 2, 1, 1])[0]
     if plain:
         fin_mode = "ok"
     notes.append("fin=%s" % fin_mode)
@@ -723,6 +722,9 @@ def gen_case(seed, index):
     elif fin_mode == "long":
         fname = "d" * 38 + "ab"                   # 40 characters; what follows is cut off
         d.add(fname + "ignored.dat")
+    elif fin_mode == "result":                    # the data in a file the run replaces
+        fname = rng.choice(["temp.dat", "temp.cov"])
+        d.add(fname)
     elif fin_mode == "odd":                       # names the file system may refuse
         d.add(rng.choice(["da\0ta.dat", "data.dat\r", "\xe9t\xe9.dat", "./data.dat",
                           "sub//in.dat", "/", "."]))
@@ -823,7 +825,8 @@ def gen_case(seed, index):
         mi_ans = "1"
     elif mi_choice < 0.3 and max_passes >= 200:
         mi_ans = ""
-    elif mi_choice < 0.05 + 0.3 and cost_pass < 5e3 and focus in ("general", "fields"):
+    elif (mi_choice < 0.05 + 0.3 and cost_pass < 5e3 and n >= 2 * k + 4
+          and focus in ("general", "fields")):
         mi_ans = str(-rng.randint(1, 5))        # ends only by convergence
     else:
         mi_ans = str(rng.randint(1, min(30, max_passes)))
@@ -923,6 +926,7 @@ def gen_case(seed, index):
         notes.append("big data file: %s, %d bytes" % (how, len(data)))
     if fin_mode in ("ok", "blank_first", "padded", "long"):
         files[fname] = data
+    old_results = fin_mode == "result"
     if fin_mode == "missing" and rng.random() < 0.3:
         files["data.dat"] = data
     if fin_mode == "odd":
@@ -938,10 +942,24 @@ def gen_case(seed, index):
             notes.append("big start file: %s" % how)
 
     # -- old result files ----------------------------------------------------
+    links = {}
     if rng.random() < 0.3:
         for name in ("temp.cov", "temp.ptn", "temp.dat", "temp.res"):
             if rng.random() < 0.6:
                 files[name] = (b"old %s line\r\n" % name.encode()) * rng.randint(1, 400)
+    if old_results:
+        files[fname] = data
+    if rng.random() < 0.015 and not plain:
+        # a result file name that leads to a device: nothing to cut, or no space
+        name = rng.choice(["temp.cov", "temp.ptn", "temp.dat", "temp.res"])
+        files.pop(name, None)
+        links[name] = rng.choice(["/dev/null", "/dev/null", "/dev/full"])
+        notes.append("%s -> %s" % (name, links[name]))
+    elif rng.random() < 0.01 and not plain:
+        name = rng.choice(["temp.cov", "temp.ptn", "temp.dat", "temp.res"])
+        files.pop(name, None)
+        dirs.append(name)                      # a directory cannot be written
+        notes.append("%s is a directory" % name)
 
     # -- the answers as typed ------------------------------------------------
     lines = d.lines
@@ -968,7 +986,7 @@ def gen_case(seed, index):
         stdin = stdin.rstrip(b"\r\n")           # the last line has no line end
         notes.append("no final line end")
     return {"seed": seed, "index": index, "notes": notes, "files": files, "dirs": dirs,
-            "stdin": stdin, "data_name": fname}
+            "stdin": stdin, "data_name": fname, "links": links}
 
 
 def random_field(rng, kind):
@@ -989,8 +1007,11 @@ def rand_render_format(rng):
         items = []
         for _ in range(rng.randint(1, 3)):
             c = rng.choices("FEGDZ", [35, 25, 25, 10, 5])[0]
-            w = rng.choice([0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 12, 14, 16, 20, 25, 30, 40])
             dd = rng.choice([0, 0, 1, 2, 3, 4, 5, 7, 9, 12, 15, 17, 20])
+            if rng.random() < 0.7:                  # mostly wide enough to show digits
+                w = dd + rng.randint(2, 12)
+            else:
+                w = rng.choice([0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 12, 14, 16, 20, 25, 30, 40])
             if c == "Z":
                 t = "Z%d" % rng.choice([0, 4, 16, 18])
             else:
@@ -1017,10 +1038,35 @@ def rand_render_format(rng):
 # Running and comparing
 # ---------------------------------------------------------------------------
 
+class Link:
+    """A symbolic link found in or put into a directory."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def __eq__(self, other):
+        return isinstance(other, Link) and other.target == self.target
+
+    def __repr__(self):
+        return "link to %s" % self.target
+
+
+def describe_entry(v):
+    if isinstance(v, str):
+        return v
+    if v is None:
+        return "directory"
+    if isinstance(v, Link):
+        return repr(v)
+    return "%d bytes" % len(v)
+
+
 def prepare(dirpath, case):
     os.makedirs(dirpath)
     for sub in case["dirs"]:
         os.makedirs(os.path.join(dirpath, sub), exist_ok=True)
+    for name, target in case.get("links", {}).items():
+        os.symlink(target, os.path.join(dirpath, name))
     for name, data in case["files"].items():
         p = os.path.join(dirpath, name)
         os.makedirs(os.path.dirname(p), exist_ok=True)
@@ -1036,6 +1082,9 @@ def snapshot(dirpath):
             out[rel + "/"] = None
         for fn in fnames:
             p = os.path.join(root, fn)
+            if os.path.islink(p):
+                out[os.path.relpath(p, dirpath)] = Link(os.readlink(p))
+                continue
             with open(p, "rb") as f:
                 out[os.path.relpath(p, dirpath)] = f.read()
     return out
@@ -1090,12 +1139,9 @@ def compare(cpp, model):
         if a == b:
             continue
         kinds.append("file " + nm)
-        if isinstance(a, str) or isinstance(b, str) or a is None or b is None:
-            da = "absent" if isinstance(a, str) else ("directory" if a is None else
-                                                     "%d bytes" % len(a))
-            db = "absent" if isinstance(b, str) else ("directory" if b is None else
-                                                     "%d bytes" % len(b))
-            diffs.append("  file %s: binary %s, model %s" % (nm, da, db))
+        if not (isinstance(a, bytes) and isinstance(b, bytes)):
+            diffs.append("  file %s: binary %s, model %s" % (nm, describe_entry(a),
+                                                             describe_entry(b)))
         else:
             diffs.append(describe_diff("file " + nm, a, b))
     return diffs, kinds
@@ -1112,6 +1158,8 @@ def case_text(case):
         out.append(esc_lines(data, 800))
     for dn in case["dirs"]:
         out.append("  directory %s/" % dn)
+    for name, target in sorted(case.get("links", {}).items()):
+        out.append("  %s: link to %s" % (name, target))
     return "\n".join(out)
 
 
@@ -1142,6 +1190,10 @@ def save_case(keep, case, cpp, model, diffs):
             if data is None:
                 os.makedirs(p, exist_ok=True)
                 continue
+            if isinstance(data, Link):
+                os.makedirs(os.path.dirname(p), exist_ok=True)
+                os.symlink(data.target, p)
+                continue
             os.makedirs(os.path.dirname(p), exist_ok=True)
             with open(p, "wb") as f:
                 f.write(data)
@@ -1154,18 +1206,23 @@ def load_case(root):
     with open(os.path.join(root, "stdin"), "rb") as f:
         stdin = f.read()
     files = {}
+    links = {}
     inp = os.path.join(root, "input")
     for dp, dn, fn in os.walk(inp):
         for x in fn:
             p = os.path.join(dp, x)
+            if os.path.islink(p):
+                links[os.path.relpath(p, inp)] = os.readlink(p)
+                continue
             with open(p, "rb") as f:
                 files[os.path.relpath(p, inp)] = f.read()
     return {"seed": meta["seed"], "index": meta["index"], "notes": meta["notes"] + ["replay"],
-            "files": files, "dirs": meta["dirs"], "stdin": stdin,
+            "files": files, "dirs": meta["dirs"], "stdin": stdin, "links": links,
             "data_name": meta["data_name"]}
 
 
-def execute(case, binary, timeout):
+def execute(make_case, binary, timeout):
+    case = make_case()
     tmp = tempfile.mkdtemp(prefix="talvo_cmp_")
     try:
         a = os.path.join(tmp, "binary")
@@ -1225,11 +1282,12 @@ def main():
 
 def compare_all(args, binary):
 
+    # cases are made in the workers, so that big ones do not pile up in memory
     if args.replay:
-        cases = [load_case(r) for r in args.replay]
+        cases = [lambda r=r: load_case(r) for r in args.replay]
     else:
         idx = args.case if args.case else range(args.start, args.start + args.runs)
-        cases = [gen_case(args.seed, i) for i in idx]
+        cases = [lambda i=i: gen_case(args.seed, i) for i in idx]
 
     t0 = time.time()
     mismatches = 0
@@ -1260,7 +1318,7 @@ def compare_all(args, binary):
                 continue
             mismatches += 1
             for kd in kinds:
-                by_kind[kd] = by_kind.get(kd, 0) + 1
+                by_kind.setdefault(kd, []).append(case["index"])
             if not args.quiet:
                 if not args.show:
                     print("=" * 70)
@@ -1275,8 +1333,9 @@ def compare_all(args, binary):
     print("=" * 70)
     print("%d cases, %d mismatches, %d timeouts, %.0f s" % (len(cases), mismatches, timeouts,
                                                             time.time() - t0))
-    for kd, c in sorted(by_kind.items()):
-        print("  differing %-20s %d" % (kd, c))
+    for kd, ids in sorted(by_kind.items()):
+        shown = " ".join(str(i) for i in ids[:12]) + (" ..." if len(ids) > 12 else "")
+        print("  differing %-16s %5d  (cases %s)" % (kd, len(ids), shown))
     for fc, (tot, ok) in sorted(by_focus.items()):
         print("  %-16s %5d cases, %5d normal ends" % (fc, tot, ok))
     print("how the model's runs ended:")

@@ -24,6 +24,8 @@ def files_below(root):
     for dirpath, _, names in os.walk(root):
         for n in names:
             p = os.path.join(dirpath, n)
+            if os.path.islink(p) or not os.path.isfile(p):
+                continue
             with open(p, "rb") as f:
                 out[os.path.relpath(p, root)] = f.read()
     return out
@@ -33,7 +35,7 @@ def derive(case):
     with tempfile.TemporaryDirectory() as tmp:
         run = os.path.join(tmp, "run")
         if os.path.isdir(os.path.join(case, "in")):
-            shutil.copytree(os.path.join(case, "in"), run)
+            shutil.copytree(os.path.join(case, "in"), run, symlinks=True)
         else:
             os.mkdir(run)
         with open(os.path.join(case, "stdin"), "rb") as f:

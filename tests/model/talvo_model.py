@@ -24,6 +24,7 @@ sweep, EM).
 import errno
 import math
 import os
+import stat
 import struct
 import sys
 
@@ -1034,8 +1035,11 @@ class ResultFile:
         if not self.cut:
             self.cut = True
             try:
-                os.ftruncate(self.fd, 0)
-                os.lseek(self.fd, 0, os.SEEK_SET)
+                # only a file with contents can be cut; a device (/dev/null, a
+                # terminal) has nothing to cut and is written as it is
+                if stat.S_ISREG(os.fstat(self.fd).st_mode):
+                    os.ftruncate(self.fd, 0)
+                    os.lseek(self.fd, 0, os.SEEK_SET)
             except OSError:
                 raise IOFailure(6414, b"WRITE", self.name)
 

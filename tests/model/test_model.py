@@ -620,6 +620,21 @@ class WholeRuns(TempDirCase):
             self.assertEqual(err.split(b"\r\n")[1], b"run-time error F%d: WRITE(temp.cov)" % number)
             self.assertEqual(read(self.dir, "temp.cov"), b"")
 
+    def test_result_files_that_are_devices(self):
+        # a result file linked to a device is written, not cut: /dev/null takes
+        # everything, /dev/full refuses the first record for want of space
+        answers = b"d.txt\n4\n2\n\n\n\n\n\n1\n\n\n\n"
+        os.symlink("/dev/null", os.path.join(self.dir, "temp.res"))
+        t, out, err, status = run_in(self.dir, answers, {"d.txt": self.EXAMPLE})
+        self.assertEqual((err, status), (b"", 0))
+        self.assertTrue(os.path.islink(os.path.join(self.dir, "temp.res")))
+        os.remove(os.path.join(self.dir, "temp.dat"))
+        os.symlink("/dev/full", os.path.join(self.dir, "temp.dat"))
+        t, out, err, status = run_in(self.dir, answers, {"d.txt": self.EXAMPLE})
+        self.assertEqual((err, status), (b"\r\nrun-time error F6422: WRITE(temp.dat)\r\n"
+                                         b"- no space left on the disk\r\n", 1))
+        self.assertTrue(out.endswith(b"\r\nITER =   7     CONV =     .000008467543907"))
+
     def test_attrition_dialog(self):
         answers = b"d.txt\n4\n2\n2\n\n\n\n\n2\n\n\n\n\n\n"
         t, out, err, status = run_in(self.dir, answers, {"d.txt": self.EXAMPLE})
