@@ -62,51 +62,56 @@ void divide_row(double* __restrict out, const double* __restrict gk, double pivo
     for (int l = from; l < to; ++l) out[l] = gk[l] / pivot;
 }
 
-// One pivot step from src to dst, both (K+1) x (K+1), row-major, exactly
-// symmetric. Each row's values are checked before they are stored.
-void step(const double* src, double* dst, double* row, int k, int n) {
-    const double* gk = src + static_cast<std::size_t>(k) * n;
-    const double pivot = gk[k];
+// One pivot step from src to dst, (K+1) x (K+1) row-major, on the lower
+// triangle only (an exactly symmetric matrix is held by it). The pivot
+// line, g(l,k) for every l, is gathered first so that every row is one
+// contiguous loop. Each row's values are checked before they are stored.
+// Built for the plain instruction set and for AVX2, chosen when the program
+// starts: each lane does the same IEEE operations, so the bits are the same.
+__attribute__((target_clones("avx2", "default"))) void step(const double* src, double* dst, double* row,
+                                                             double* line, int k, int n) {
+    const std::size_t kn = static_cast<std::size_t>(k) * n;
+    for (int l = 0; l <= k; ++l) line[l] = src[kn + l];
+    for (int l = k + 1; l < n; ++l) line[l] = src[static_cast<std::size_t>(l) * n + k];
+    const double pivot = line[k];
     const double hkk = -fp::div(1.0, pivot);
     for (int j = 0; j < n; ++j) {
         const double* gj = src + static_cast<std::size_t>(j) * n;
+        const double gjk = line[j];
         if (j == k) {
-            divide_row(row, gk, pivot, 0, k);
+            divide_row(row, line, pivot, 0, k);
             row[k] = hkk;
+        } else if (j < k) {
+            update_row(row, gj, line, gjk, pivot, 0, j + 1);
         } else {
-            const double gjk = gj[k];
-            if (j < k) {
-                update_row(row, gj, gk, gjk, pivot, 0, j + 1);
-            } else {
-                update_row(row, gj, gk, gjk, pivot, 0, k);
-                row[k] = gjk / pivot;
-                update_row(row, gj, gk, gjk, pivot, k + 1, j + 1);
-            }
+            update_row(row, gj, line, gjk, pivot, 0, k);
+            row[k] = gjk / pivot;
+            update_row(row, gj, line, gjk, pivot, k + 1, j + 1);
         }
         // With a non-zero pivot and finite operands only an overflow can
         // give a value that is not finite.
         if (!all_finite(row, 0, j + 1)) fp::fault(Fault::Overflow);
-        double* hj = dst + static_cast<std::size_t>(j) * n;
-        for (int l = 0; l <= j; ++l) {
-            hj[l] = row[l];
-            dst[static_cast<std::size_t>(l) * n + j] = row[l];
-        }
+        std::memcpy(dst + static_cast<std::size_t>(j) * n, row, sizeof(double) * static_cast<std::size_t>(j + 1));
     }
 }
 
 }  // namespace
 
 void sweep_pivots(Mat& G, Mat& H, int last, int K) {
-    const int n = K + 1;
-    std::vector<double> row(static_cast<std::size_t>(n));
+    const std::size_t n = static_cast<std::size_t>(K) + 1;
+    static thread_local std::vector<double> work;
+    if (work.size() < 2 * n) work.resize(2 * n);
     double* a = G.row(0);
     double* b = H.row(0);
     for (int k = 0; k <= last; ++k) {
-        step(a, b, row.data(), k, n);
+        step(a, b, work.data(), work.data() + n, k, static_cast<int>(n));
         std::swap(a, b);
     }
-    // The result is in a; G and H both hold it, as after SWEEP.
-    std::memcpy(b, a, sizeof(double) * static_cast<std::size_t>(n) * n);
+    // The result, in a, mirrored to the full matrix; G and H both hold it,
+    // as after SWEEP.
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t l = 0; l < j; ++l) a[l * n + j] = a[j * n + l];
+    std::memcpy(b, a, sizeof(double) * n * n);
 }
 
 }  // namespace talvo
