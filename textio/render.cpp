@@ -92,16 +92,19 @@ bool expand_exact(double a, Decimal& x) {
 }  // namespace
 
 Decimal expand(double v) {
+    // One returned object, built in place (no copy of digits just written).
     Decimal x;
-    x.neg = std::signbit(v);
     if (v == 0.0) {
+        x.neg = std::signbit(v);
         x.zero = true;
         std::memset(x.digit, '0', sizeof x.digit);
         x.exp = 1;
-        return x;
+    } else if (expand_exact(std::fabs(v), x)) {
+        x.neg = std::signbit(v);
+    } else {
+        x = expand_general(v);
     }
-    if (expand_exact(std::fabs(v), x)) return x;
-    return expand_general(v);
+    return x;
 }
 
 Decimal expand_general(double v) {
