@@ -52,38 +52,34 @@ void one_size(std::int64_t N, int K) {
     regressions(run);
     correction(run);
     run.COUNT = 1;
-    const int passes = 3;
-    double fast = 0, base = 0, estep = 0, estep_ref = 0, corr = 0, corr_ref = 0;
-    for (int p = 0; p < passes; ++p) {
+    // One pass in seconds: completion step, regressions, correction.
+    struct Times {
+        double estep = 0, corr = 0, all = 0;
+    };
+    auto pass = [&](void (*estep_fn)(Run&), void (*corr_fn)(Run&), Times& t) {
         Stopwatch w1;
-        e_step(run);
+        estep_fn(run);
         double e = w1.seconds();
         Stopwatch w2;
         regressions(run);
         double r = w2.seconds();
         Stopwatch w3;
-        correction(run);
+        corr_fn(run);
         double c = w3.seconds();
-        fast += e + r + c;
-        estep += e;
-        corr += c;
-        Stopwatch w4;
-        e_step_reference(run);
-        double er = w4.seconds();
-        Stopwatch w5;
-        regressions(run);
-        double rr = w5.seconds();
-        Stopwatch w6;
-        correction_reference(run);
-        double cr = w6.seconds();
-        base += er + rr + cr;
-        estep_ref += er;
-        corr_ref += cr;
+        t.estep += e;
+        t.corr += c;
+        t.all += e + r + c;
+    };
+    const int passes = 3;
+    Times fast, base;
+    for (int p = 0; p < passes; ++p) {
+        pass(e_step, correction, fast);
+        pass(e_step_reference, correction_reference, base);
     }
     std::printf("N = %7lld  K = %2d  patterns %6d:  %.3f s per pass  (straightforward %.3f s, %.1fx; "
                 "completion %.1fx, correction %.1fx)  peak %.0f MiB\n",
-                static_cast<long long>(N), K, run.NPATT, fast / passes, base / passes, base / fast, estep_ref / estep,
-                corr_ref / corr, peak_mib());
+                static_cast<long long>(N), K, run.NPATT, fast.all / passes, base.all / passes, base.all / fast.all,
+                base.estep / fast.estep, base.corr / fast.corr, peak_mib());
     std::fflush(stdout);
 }
 
