@@ -198,3 +198,31 @@ TEST(Write, AbsurdRepetitionEndsQuickly) {
 
 }  // namespace
 }  // namespace talvo::format
+
+namespace talvo::format {
+namespace {
+
+TEST(Write, OneTranslationServesEveryRow) {
+    // The result files translate the format once; each statement must give
+    // the same records and faults as a translation of its own.
+    const char* texts[] = {"(6F12.7)",        "(1X,6(F12.7))", "(3F9.3,:' end')", "(6F12.7,Q)", "(6F12.7",
+                           "(SP,2PE12.4,/)", "(F10.3,2(1X))", "(1P,(F8.2),$)",   "('x')",      "(G12.4,T3,Z5)"};
+    std::vector<double> row{1.5, -2.25, 1e-7, 123456.789, 0.0, 3.0, -0.5, 9.75};
+    std::vector<Item> items;
+    for (double v : row) items.push_back(Item::of(v));
+    for (const char* text : texts) {
+        Format once = translate(text);
+        Recorder a, b;
+        std::vector<int> ea, eb;
+        for (size_t n = 0; n <= row.size(); ++n) {
+            std::span<const Item> part(items.data(), n);
+            ea.push_back(write(a, once, part));
+            eb.push_back(write(b, translate(text), part));
+        }
+        EXPECT_EQ(a.records, b.records) << text;
+        EXPECT_EQ(ea, eb) << text;
+    }
+}
+
+}  // namespace
+}  // namespace talvo::format
