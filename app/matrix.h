@@ -79,7 +79,6 @@ public:
         assert(i >= lo_ && i < lo_ + static_cast<std::int64_t>(a_.size()));
         return a_[static_cast<std::size_t>(i - lo_)];
     }
-    std::span<const T> span() const { return a_; }
 
 private:
     std::int64_t lo_ = 0;

@@ -81,10 +81,15 @@ void analyse(talvo::Run& r) {
     build_pattern_table(r);
 }
 
+// ... and the start values, ready for the EM loop.
+void ready(talvo::Run& r) {
+    analyse(r);
+    start_values(r);
+}
+
 TEST(StartValues, ListwiseWithEveryCaseCompleteIsTheSums) {
     TestRun t({{1, 2}, {2, 3}, {4, 7}});
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     for (int i = 0; i <= 2; ++i)
         for (int j = 1; j <= (i ? i : 2); ++j) EXPECT_EQ(t.run.SS(i, j), t.run.CS(i, j));
     EXPECT_EQ(t.run.RN, 3.0);
@@ -99,16 +104,14 @@ TEST(StartValues, PairwiseFactorsAreWholeNumberQuotients) {
     cases.push_back({9.0, 9.0});
     TestRun t(cases);
     t.run.SIV = 2;
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     EXPECT_EQ(t.run.SS(0, 1), (2.0 + 8.0) * 1.0);  // 10 div 9 = 1
     EXPECT_EQ(t.run.SS(0, 2), 8.0 * 1.0);          // 10 div 8 = 1
     // No complete case, variable 1 observed in 4 of 10 cases: 10 div 4 = 2.
     TestRun u({{1, 5, 9}, {2, 9, 5}, {3, 5, 9}, {4, 9, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5},
                {9, 5, 5}});
     u.run.SIV = 1;  // no complete case: the listwise choice becomes pairwise
-    analyse(u.run);
-    start_values(u.run);
+    ready(u.run);
     EXPECT_EQ(u.run.SIV, 2);
     EXPECT_EQ(u.run.SS(0, 1), 10.0 * 2.0);
     EXPECT_EQ(u.run.SS(1, 1), 30.0 * 2.0);
@@ -138,18 +141,8 @@ TEST(StartValues, OneCaseDividesByZero) {
               "\\r\\nrun-time error M6103: MATH\\r\\n- floating-point error: divide by zero\\r\\n");
 }
 
-class FileStart : public ::testing::Test {
+class FileStart : public talvo::testing::InTempDir {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/talvo-start-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        old_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(old_);
-        std::filesystem::remove_all(dir_);
-    }
     // Start values of eleven cases, read from the given start.cov.
     std::string start(const std::string& content, talvo::Run*& r) {
         std::ofstream("start.cov") << content;
@@ -162,7 +155,6 @@ protected:
         return report_of([&] { start_values(*r); });
     }
     std::unique_ptr<TestRun> t_;
-    std::filesystem::path dir_, old_;
 };
 
 TEST_F(FileStart, TheExampleFile) {
@@ -328,8 +320,7 @@ TEST(EM, PassLimitCountsAndEnds) {
     }
     // A negative limit with a criterion that cannot be met is taken as positive.
     TestRun t({{1, 2}, {2, 3}, {3, 5}, {4, 9}});
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     t.run.CRIT = 0.0;
     t.run.MAXITER = -3;
     em(t.run);
@@ -337,14 +328,12 @@ TEST(EM, PassLimitCountsAndEnds) {
     // A criterion equal to the change does not stop the loop: pass 2's
     // change as the criterion runs on to pass 3.
     TestRun u({{1, 2}, {2, 3}, {3, 5}, {4, 9}});
-    analyse(u.run);
-    start_values(u.run);
+    ready(u.run);
     u.run.CRIT = -1;
     u.run.MAXITER = 2;
     em(u.run);
     TestRun w({{1, 2}, {2, 3}, {3, 5}, {4, 9}});
-    analyse(w.run);
-    start_values(w.run);
+    ready(w.run);
     w.run.CRIT = u.run.MAXDIFF;
     em(w.run);
     EXPECT_EQ(w.run.MAXITER, 3);
@@ -352,8 +341,7 @@ TEST(EM, PassLimitCountsAndEnds) {
 
 TEST(EM, EveryCaseCompleteNeedsNoPass) {
     TestRun t({{1, 2}, {2, 3}, {3, 5}, {4, 4}});
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     em(t.run);
     EXPECT_TRUE(log_lines(t.console()).empty());
     EXPECT_EQ(t.run.COUNT, 0);
@@ -365,8 +353,7 @@ TEST(EM, EveryCaseCompleteNeedsNoPass) {
 
 TEST(EM, OneVariable) {
     TestRun t({{1}, {2}, {9}, {3}});
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     em(t.run);
     EXPECT_NEAR(t.run.B(1, 0), 2.0, 1e-12);  // the mean
     // The variance with divisor N; the correction's factor N/(N-1) makes its
@@ -377,8 +364,7 @@ TEST(EM, OneVariable) {
 
 TEST(EM, AConstantVariableEndsWithTheFaultReport) {
     TestRun t({{5, 2}, {5, 3}, {5, 9}, {5, 4}});
-    analyse(t.run);
-    start_values(t.run);
+    ready(t.run);
     EXPECT_EQ(report_of([&] { em(t.run); }),
               "\\r\\nrun-time error M6103: MATH\\r\\n- floating-point error: divide by zero\\r\\n");
 }

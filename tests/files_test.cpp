@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "helpers.h"
 #include "textio/errors.h"
 
 namespace talvo {
@@ -16,25 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Files : public ::testing::Test {
+class Files : public talvo::testing::InTempDir {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/talvo-files-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        old_ = fs::current_path();
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::permissions(dir_, fs::perms::owner_all);
-        fs::remove_all(dir_);
-    }
-    static std::string slurp(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     template <class F>
     static RunEnd failure(F f) {
         try {
@@ -44,7 +28,6 @@ protected:
         }
         return RunEnd{};
     }
-    fs::path dir_, old_;
 };
 
 TEST_F(Files, NamesLoseTheirOuterBlanks) {

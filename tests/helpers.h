@@ -1,8 +1,12 @@
 // Shared helpers of the unit tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,5 +65,29 @@ inline std::string visible(std::string_view s) {
     }
     return out;
 }
+
+// A test that runs in a fresh temporary folder, removed afterwards.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/talvo-test-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override {
+        std::filesystem::current_path(old_);
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(dir_);
+    }
+    // A file's whole content.
+    static std::string slurp(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::filesystem::path dir_, old_;
+};
 
 }  // namespace talvo::testing

@@ -19,26 +19,7 @@ namespace {
 
 using testing::TestRun;
 
-class ResultFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/talvo-results-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        old_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(old_);
-        std::filesystem::remove_all(dir_);
-    }
-    static std::string slurp(const char* name) {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    std::filesystem::path dir_, old_;
-};
+class ResultFiles : public testing::InTempDir {};
 
 TEST_F(ResultFiles, ThePatternFileExample) {
     // K = 4, two complete cases and one case missing variables 2 and 4.

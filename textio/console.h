@@ -47,7 +47,6 @@ public:
     // Ends an open line (a stop and the normal end of the run).
     void close_line();
 
-    bool line_open() const { return line_open_; }
 
 private:
     int in_, out_;

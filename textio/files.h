@@ -66,7 +66,6 @@ public:
     void close();
     // The same on the way out of a failed run: errors are not reported.
     void close_quietly();
-    bool is_open() const { return fd_ >= 0; }
     const std::string& name() const { return name_; }
 
 private:

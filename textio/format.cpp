@@ -574,11 +574,10 @@ private:
         return end_record(!dollar_);
     }
 
-    std::int64_t field_width(const Instr& in, const Item& item) const {
+    static std::int64_t field_width(const Instr& in) {
         switch (in.op) {
             case Op::A:
-                if (in.w > 0) return in.w;
-                return item.kind == Item::Kind::Text ? static_cast<std::int64_t>(item.text.size()) : 8;
+                return in.w > 0 ? in.w : 8;
             case Op::Z:
                 return in.w > 0 ? in.w : 16;
             default:
@@ -589,7 +588,7 @@ private:
     int render_item(const Instr& in, const Item& item) {
         bool real = item.kind == Item::Kind::Real;
         double v = real ? item.real : static_cast<double>(item.integer);
-        std::int64_t w = field_width(in, item);
+        std::int64_t w = field_width(in);
         if (pos_ + w > kMaxRecord) return err::StatementTooLong;
         bool direct = static_cast<size_t>(pos_) == rec_.size();
         std::string& out = direct ? rec_ : field_;
@@ -597,7 +596,6 @@ private:
         if (!direct) field_.clear();
         switch (in.op) {
             case Op::F: case Op::E: case Op::D: case Op::G:
-                if (item.kind == Item::Kind::Text) return err::NoDescriptor;
                 if (in.op == Op::F) render::fixed(out, v, in.w, in.d, scale_, plus_);
                 else if (in.op == Op::G) render::general(out, v, in.w, in.d, in.e, scale_, plus_);
                 else render::exponential(out, v, in.w, in.d, in.e, scale_, plus_, in.op == Op::D ? 'D' : 'E');
@@ -609,12 +607,10 @@ private:
             case Op::L:
                 return err::NoDescriptor;
             case Op::Z:
-                if (item.kind == Item::Kind::Text) return err::NoDescriptor;
                 render::hex(out, v, in.w);
                 break;
             case Op::A:
-                if (item.kind == Item::Kind::Text) render::text(out, item.text, in.w);
-                else render::bytes(out, v, in.w);
+                render::bytes(out, v, in.w);
                 break;
             default:
                 return err::NoDescriptor;

@@ -57,14 +57,12 @@ std::string listing(const Format& f);
 
 // One value of an output list.
 struct Item {
-    enum class Kind : std::uint8_t { Real, Int, Text };
+    enum class Kind : std::uint8_t { Real, Int };
     Kind kind = Kind::Real;
     double real = 0.0;
     std::int64_t integer = 0;
-    std::string_view text;
-    static Item of(double v) { return Item{Kind::Real, v, 0, {}}; }
-    static Item of_int(std::int64_t v) { return Item{Kind::Int, 0.0, v, {}}; }
-    static Item of_text(std::string_view s) { return Item{Kind::Text, 0.0, 0, s}; }
+    static Item of(double v) { return Item{Kind::Real, v, 0}; }
+    static Item of_int(std::int64_t v) { return Item{Kind::Int, 0.0, v}; }
 };
 
 // Receives each finished record; line_end is false only for the last

@@ -397,16 +397,4 @@ void bytes(std::string& out, double v, std::int64_t w) {
     }
 }
 
-void text(std::string& out, std::string_view s, std::int64_t w) {
-    std::int64_t len = static_cast<std::int64_t>(s.size());
-    if (w <= 0 || w == len) {
-        out.append(s);
-    } else if (w < len) {
-        out.append(s.substr(0, static_cast<size_t>(w)));
-    } else {
-        out.append(static_cast<size_t>(w - len), ' ');
-        out.append(s);
-    }
-}
-
 }  // namespace talvo::render

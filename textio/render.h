@@ -49,7 +49,5 @@ void integer(std::string& out, std::int64_t v, std::int64_t w, std::int64_t m = 
 void hex(std::string& out, double v, std::int64_t w);
 // Aw of a double: its 8 bytes in memory order; w = 0 for A alone.
 void bytes(std::string& out, double v, std::int64_t w);
-// Aw of a character value; w = 0 for A alone.
-void text(std::string& out, std::string_view s, std::int64_t w);
 
 }  // namespace talvo::render
