@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace talvo {
 
@@ -48,7 +48,7 @@ void ask_name(Console& con, std::string_view prompt, std::string& v) {
 
 }  // namespace
 
-void NPUT(Console& con, Params& p) {
+void ask_parameters(Console& con, Params& p) {
     static constexpr std::string_view banner[] = {
         "0",
         " COVARIANCE ESTIMATION WITH MISSING VALUES ",

@@ -1,7 +1,7 @@
 // TALVO: covariance estimation with missing values by the EM algorithm.
 #include <csignal>
 
-#include "app/run.h"
+#include "app/sequence.h"
 
 int main() {
     // A console reader that goes away must not end the run before its files are written.

@@ -18,6 +18,8 @@
 #include "measure.h"
 #include "missing/coding.h"
 #include "missing/patterns.h"
+#include "reference.h"
+#include "state/allocate.h"
 
 using namespace talvo;
 using namespace talvo::bench;
@@ -74,12 +76,13 @@ void one_size(std::int64_t N, int K) {
     Times fast, base;
     for (int p = 0; p < passes; ++p) {
         pass(e_step, correction, fast);
-        pass(e_step_reference, correction_reference, base);
+        pass(reference::e_step, reference::correction, base);
     }
-    std::printf("N = %7lld  K = %2d  patterns %6d:  %.3f s per pass  (straightforward %.3f s, %.1fx; "
-                "completion %.1fx, correction %.1fx)  peak %.0f MiB\n",
-                static_cast<long long>(N), K, run.NPATT, fast.all / passes, base.all / passes, base.all / fast.all,
-                base.estep / fast.estep, base.corr / fast.corr, peak_mib());
+    std::printf(
+        "N = %7lld  K = %2d  patterns %6d:  %.3f s per pass  (straightforward %.3f s, %.1fx; "
+        "completion %.1fx, correction %.1fx)  peak %.0f MiB\n",
+        static_cast<long long>(N), K, run.NPATT, fast.all / passes, base.all / passes, base.all / fast.all,
+        base.estep / fast.estep, base.corr / fast.corr, peak_mib());
     std::fflush(stdout);
 }
 

@@ -16,6 +16,8 @@
 #include "measure.h"
 #include "missing/coding.h"
 #include "missing/patterns.h"
+#include "reference.h"
+#include "state/allocate.h"
 
 using namespace talvo;
 using namespace talvo::bench;
@@ -76,7 +78,8 @@ int main(int argc, char** argv) {
     Stopwatch wp;
     build_pattern_table(run);
     double table = wp.seconds();
-    double storage = mib(static_cast<double>(shape.N) * (2 * shape.K + 2) * 8 + static_cast<double>(shape.N) * (shape.K + 2) * 4);
+    double storage =
+        mib(static_cast<double>(shape.N) * (2 * shape.K + 2) * 8 + static_cast<double>(shape.N) * (shape.K + 2) * 4);
     double values = mib(static_cast<double>(shape.N) * shape.K * 8);
     std::printf("coding and sums:       %.3f s\n", code);
     std::printf("pattern table:         %.3f s  (%d patterns)\n", table, run.NPATT);
@@ -93,12 +96,16 @@ int main(int argc, char** argv) {
         allocate(r);
         read_data(r);
         Stopwatch w1;
-        if (variant == 0) code_and_sum_reference(r);
-        else code_and_sum(r);
+        if (variant == 0)
+            reference::code_and_sum(r);
+        else
+            code_and_sum(r);
         (variant == 0 ? t_ref : t_fast) = w1.seconds();
         Stopwatch w2;
-        if (variant == 0) build_pattern_table_scan(r);
-        else build_pattern_table(r);
+        if (variant == 0)
+            reference::build_pattern_table(r);
+        else
+            build_pattern_table(r);
         (variant == 0 ? t_scan : t_hash) = w2.seconds();
         patterns = r.NPATT;
     }

@@ -19,7 +19,8 @@
 #include "measure.h"
 #include "missing/coding.h"
 #include "missing/patterns.h"
-#include "report/results.h"
+#include "results/results.h"
+#include "state/allocate.h"
 
 using namespace talvo;
 using namespace talvo::bench;

@@ -24,7 +24,7 @@ std::uint64_t write_data(const std::string& path, const DataShape& shape) {
         for (int j = 0; j < shape.K; ++j) {
             double v = 50.0 + 10.0 * (0.6 * common + 0.8 * normal(gen)) + j;
             int n = uniform(gen) < shape.missing ? std::snprintf(buf, sizeof buf, "%d", shape.code)
-                                                : std::snprintf(buf, sizeof buf, "%.4f", v);
+                                                 : std::snprintf(buf, sizeof buf, "%.4f", v);
             if (j) line.push_back(' ');
             line.insert(line.end(), buf, buf + n);
         }

@@ -10,9 +10,9 @@ namespace talvo::bench {
 struct DataShape {
     std::int64_t N = 1000;
     int K = 10;
-    double missing = 0.2;       // probability that a value is missing
+    double missing = 0.2;  // probability that a value is missing
     std::uint64_t seed = 12345;
-    int code = -99;             // the missing-value code written
+    int code = -99;  // the missing-value code written
 };
 
 // Writes the data file; returns its size in bytes.

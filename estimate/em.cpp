@@ -3,9 +3,9 @@
 #include <climits>
 #include <cmath>
 
+#include "base/fp.h"
 #include "estimate/estep.h"
 #include "estimate/sweep.h"
-#include "textio/fp.h"
 
 namespace talvo {
 
@@ -34,16 +34,22 @@ void move_last(Run& run, std::int32_t Q) {
     Mat& T = run.T;
     for (std::int32_t I = 0; I <= K; ++I) {
         for (std::int32_t J = 0; J <= K; ++J) {
-            if (J < Q) T(I, J) = G(I, J);
-            else if (J == Q) T(I, K) = G(I, Q);
-            else T(I, J - 1) = G(I, J);
+            if (J < Q)
+                T(I, J) = G(I, J);
+            else if (J == Q)
+                T(I, K) = G(I, Q);
+            else
+                T(I, J - 1) = G(I, J);
         }
     }
     for (std::int32_t J = 0; J <= K; ++J) {
         for (std::int32_t I = 0; I <= K; ++I) {
-            if (J < Q) G(J, I) = T(J, I);
-            else if (J == Q) G(K, I) = T(Q, I);
-            else G(J - 1, I) = T(J, I);
+            if (J < Q)
+                G(J, I) = T(J, I);
+            else if (J == Q)
+                G(K, I) = T(Q, I);
+            else
+                G(J - 1, I) = T(J, I);
         }
     }
 }
@@ -79,24 +85,14 @@ void regressions(Run& run) {
         build_moments(run);
         move_last(run, Q);
         for (std::int32_t KI = 0; KI <= K - 1; ++KI) {
-            SWEEP(run.G, run.H, KI, K);
+            sweep(run.G, run.H, KI, K);
             if (Q == K && KI == 0) check_convergence(run);
         }
         for (std::int32_t I = 0; I <= K; ++I) run.B(Q, I) = run.H(K, I);
     }
 }
 
-namespace {
-
-// Pivots 0..last one at a time.
-void sweep_each(Mat& G, Mat& H, int last, int K) {
-    for (int KI = 0; KI <= last; ++KI) SWEEP(G, H, KI, K);
-}
-
-// For each incomplete pattern, its case count times the covariance of its
-// missing variables given its observed ones, times N/(N-1).
-template <void (*SweepRun)(Mat&, Mat&, int, int)>
-void correction_with(Run& run) {
+void correction(Run& run) {
     const std::int32_t K = run.K;
     IMat& P = run.P;
     Mat& G = run.G;
@@ -115,7 +111,7 @@ void correction_with(Run& run) {
             for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
             G(0, I) = G(I, 0);
         }
-        SweepRun(G, run.H, K - m, K);
+        sweep_pivots(G, run.H, K - m, K);
         const double cases = static_cast<double>(P(L, K + 2));
         for (std::int32_t J = K - m + 1; J <= K; ++J) {
             for (std::int32_t M = K - m + 1; M <= J; ++M) {
@@ -125,12 +121,6 @@ void correction_with(Run& run) {
         }
     }
 }
-
-}  // namespace
-
-void correction(Run& run) { correction_with<sweep_pivots>(run); }
-
-void correction_reference(Run& run) { correction_with<sweep_each>(run); }
 
 void em(Run& run) {
     // A negative pass limit with a criterion that can never be met would

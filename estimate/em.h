@@ -3,7 +3,7 @@
 // conditional-covariance correction for the next pass.
 #pragma once
 
-#include "app/storage.h"
+#include "state/run.h"
 
 namespace talvo {
 
@@ -22,8 +22,5 @@ void regressions(Run& run);
 // count times the covariance of its missing variables given its observed
 // ones, times N/(N-1).
 void correction(Run& run);
-// The same, sweeping pivot by pivot with SWEEP; correction gives the same
-// bits and is proven equal to it by tests.
-void correction_reference(Run& run);
 
 }  // namespace talvo

@@ -1,8 +1,8 @@
 #include "estimate/estep.h"
 
-#include "textio/fp.h"
-
 #include <vector>
+
+#include "base/fp.h"
 
 namespace talvo {
 
@@ -36,31 +36,6 @@ void merge(Run& run) {
 }
 
 }  // namespace
-
-void e_step_reference(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
-    Mat& X = run.X;
-    Mat& SS = run.SS;
-    clear_sums(run);
-    for (std::int32_t I = 1; I <= N; ++I) {
-        if (!(X(I, 2 * K + 1) < static_cast<double>(K))) continue;
-        for (std::int32_t J = 1; J <= K; ++J) {
-            if (X(I, K + J) == 0.0) {
-                X(I, J) = 0.0;
-                for (std::int32_t L = 0; L <= K - 1; ++L) {
-                    if (L < J) X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L)), X(I, J));
-                    else X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L + 1)), X(I, J));
-                }
-                if (run.BMOD == 1 && X(I, 2 * K + 1) == static_cast<double>(K - 1))
-                    X(I, J) = fp::add(fp::mul(X(I, J), run.YHAT), run.YINT);
-                SS(0, J) = fp::add(X(I, J), SS(0, J));
-            }
-            for (std::int32_t L = 1; L <= J; ++L)
-                if (X(I, K + J) == 0.0 || X(I, K + L) == 0.0) SS(J, L) = fp::add(fp::mul(X(I, L), X(I, J)), SS(J, L));
-        }
-    }
-    merge(run);
-}
 
 void e_step(Run& run) {
     const std::int32_t N = run.N, K = run.K;
@@ -101,6 +76,15 @@ void e_step(Run& run) {
         }
     }
     merge(run);
+}
+
+void complete_cases(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        double* x = run.X.row(I);
+        for (std::int32_t J = 1; J <= K; ++J)
+            if (x[K + J] == 0.0) x[J] = prediction(run, I, J);
+    }
 }
 
 }  // namespace talvo

@@ -1,16 +1,17 @@
-// The completion step that opens every EM pass after the first: missing
-// values filled from the regressions B, and SS rebuilt.
+// Completing the incomplete cases from the regressions B: the step that
+// opens every EM pass after the first, which also rebuilds SS, and the
+// final completion before the result files.
 #pragma once
 
-#include "app/storage.h"
+#include "state/run.h"
 
 namespace talvo {
 
 void e_step(Run& run);
 
-// The same step written as its formulas read, every pair's flags tested;
-// e_step gives the same bits and is proven equal to it by tests.
-void e_step_reference(Run& run);
+// Every missing value of X replaced by its regression prediction, the
+// variables in ascending order within each case; no attrition correction.
+void complete_cases(Run& run);
 
 // The regression prediction of variable J for case I from the other
 // variables: sum over p = 0..K-1 of B(J,p) times X(I,p) (p < J) or

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "textio/errors.h"
+#include "base/errors.h"
+#include "base/fp.h"
 #include "textio/files.h"
-#include "textio/fp.h"
 #include "textio/freeform.h"
 
 namespace talvo {
@@ -24,8 +24,7 @@ void listwise(Run& run) {
 double pairwise_factor(const Run& run, std::int32_t I, std::int32_t J, std::int32_t c) {
     std::int32_t cases = run.PSN(I, J) + c;
     if (cases == 0) {
-        if (I == J)
-            stop("No pairwise start values: variable " + std::to_string(I) + " is never observed; aborting...");
+        if (I == J) stop("No pairwise start values: variable " + std::to_string(I) + " is never observed; aborting...");
         stop("No pairwise start values: variables " + std::to_string(J) + " and " + std::to_string(I) +
              " are never observed together; aborting...");
     }
@@ -62,8 +61,7 @@ void from_file(Run& run) {
     for (std::int32_t I = 1; I <= K; ++I) {
         for (std::int32_t J = 1; J <= I; ++J) {
             // N mean(I) mean(J) + (N - 1) cov(I,J): the file's covariances have divisor N - 1.
-            run.SS(I, J) =
-                fp::mul(fp::add(fp::mul(SVC(0, I), SVC(0, J)), fp::mul(SVC(I, J), run.CN1)), n);
+            run.SS(I, J) = fp::mul(fp::add(fp::mul(SVC(0, I), SVC(0, J)), fp::mul(SVC(I, J), run.CN1)), n);
         }
         run.SS(0, I) = fp::mul(SVC(0, I), n);
     }

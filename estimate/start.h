@@ -3,7 +3,7 @@
 // concerned (pairwise) or from a covariance matrix file.
 #pragma once
 
-#include "app/storage.h"
+#include "state/run.h"
 
 namespace talvo {
 

@@ -1,15 +1,15 @@
 #include "estimate/sweep.h"
 
-#include "textio/fp.h"
-
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "base/cpu.h"
+#include "base/fp.h"
+
 namespace talvo {
 
-void SWEEP(Mat& G, Mat& H, int KI, int K) {
-    const int k = KI;
+void sweep(Mat& G, Mat& H, int k, int K) {
     const double pivot = G(k, k);
     // The pivot first: a zero pivot faults here, as a division by zero.
     H(k, k) = -fp::div(1.0, pivot);
@@ -40,7 +40,7 @@ namespace {
 
 // True when none of v[from..to) is infinite or not a number: the exponent
 // field all ones marks both. Written on the bits so that it vectorises.
-bool all_finite(const double* v, int from, int to) {
+[[gnu::always_inline]] inline bool all_finite(const double* v, int from, int to) {
     std::uint64_t acc = 0;
     for (int l = from; l < to; ++l) {
         std::uint64_t b;
@@ -51,14 +51,15 @@ bool all_finite(const double* v, int from, int to) {
 }
 
 // One row of the lower triangle, columns [from, to): each element
-// g(j,l) - (g(j,k) * g(k,l)) / p, as in SWEEP.
-void update_row(double* __restrict out, const double* __restrict gj, const double* __restrict gk, double gjk,
-                double pivot, int from, int to) {
+// g(j,l) - (g(j,k) * g(k,l)) / p, as in sweep.
+[[gnu::always_inline]] inline void update_row(double* __restrict out, const double* __restrict gj,
+                                              const double* __restrict gk, double gjk, double pivot, int from, int to) {
     for (int l = from; l < to; ++l) out[l] = gj[l] - (gjk * gk[l]) / pivot;
 }
 
 // Pivot line: g(l,k) / p for l in [from, to).
-void divide_row(double* __restrict out, const double* __restrict gk, double pivot, int from, int to) {
+[[gnu::always_inline]] inline void divide_row(double* __restrict out, const double* __restrict gk, double pivot,
+                                              int from, int to) {
     for (int l = from; l < to; ++l) out[l] = gk[l] / pivot;
 }
 
@@ -66,10 +67,7 @@ void divide_row(double* __restrict out, const double* __restrict gk, double pivo
 // triangle only (an exactly symmetric matrix is held by it). The pivot
 // line, g(l,k) for every l, is gathered first so that every row is one
 // contiguous loop. Each row's values are checked before they are stored.
-// Built for the plain instruction set and for AVX2, chosen when the program
-// starts: each lane does the same IEEE operations, so the bits are the same.
-__attribute__((target_clones("avx2", "default"))) void step(const double* src, double* dst, double* row,
-                                                             double* line, int k, int n) {
+[[gnu::always_inline]] inline void step(const double* src, double* dst, double* row, double* line, int k, int n) {
     const std::size_t kn = static_cast<std::size_t>(k) * n;
     for (int l = 0; l <= k; ++l) line[l] = src[kn + l];
     for (int l = k + 1; l < n; ++l) line[l] = src[static_cast<std::size_t>(l) * n + k];
@@ -90,25 +88,34 @@ __attribute__((target_clones("avx2", "default"))) void step(const double* src, d
         }
         // With a non-zero pivot and finite operands only an overflow can
         // give a value that is not finite.
-        if (!all_finite(row, 0, j + 1)) fp::fault(Fault::Overflow);
+        if (!all_finite(row, 0, j + 1)) math_fault(Fault::Overflow);
         std::memcpy(dst + static_cast<std::size_t>(j) * n, row, sizeof(double) * static_cast<std::size_t>(j + 1));
     }
+}
+
+void step_plain(const double* src, double* dst, double* row, double* line, int k, int n) {
+    step(src, dst, row, line, k, n);
+}
+
+__attribute__((target("avx2"))) void step_avx2(const double* src, double* dst, double* row, double* line, int k,
+                                               int n) {
+    step(src, dst, row, line, k, n);
 }
 
 }  // namespace
 
 void sweep_pivots(Mat& G, Mat& H, int last, int K) {
     const std::size_t n = static_cast<std::size_t>(K) + 1;
-    static thread_local std::vector<double> work;
-    if (work.size() < 2 * n) work.resize(2 * n);
+    auto* const kernel = use_avx2() ? step_avx2 : step_plain;
+    std::vector<double> work(2 * n);
     double* a = G.row(0);
     double* b = H.row(0);
     for (int k = 0; k <= last; ++k) {
-        step(a, b, work.data(), work.data() + n, k, static_cast<int>(n));
+        kernel(a, b, work.data(), work.data() + n, k, static_cast<int>(n));
         std::swap(a, b);
     }
     // The result, in a, mirrored to the full matrix; G and H both hold it,
-    // as after SWEEP.
+    // as after sweep.
     for (std::size_t j = 0; j < n; ++j)
         for (std::size_t l = 0; l < j; ++l) a[l * n + j] = a[j * n + l];
     std::memcpy(b, a, sizeof(double) * n * n);

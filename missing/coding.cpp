@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "base/fp.h"
 #include "missing/patterns.h"
-#include "textio/fp.h"
 
 namespace talvo {
 
@@ -57,25 +57,9 @@ void add_complete_case(Run& run, std::int32_t I) {
     }
 }
 
-// The pairwise sums of an incomplete case, every position tested.
-void add_incomplete_case_reference(Run& run, std::int32_t I) {
-    const std::int32_t K = run.K;
-    Mat& X = run.X;
-    Mat& PS = run.PS;
-    for (std::int32_t J = 1; J <= K; ++J) {
-        if (static_cast<std::int32_t>(X(I, K + J)) != 1) continue;
-        PS(0, J) = fp::add(PS(0, J), X(I, J));
-        for (std::int32_t L = 1; L <= J; ++L) {
-            if (static_cast<std::int32_t>(X(I, K + L)) == 1) {
-                run.PSN(J, L) = run.PSN(J, L) + 1;
-                PS(J, L) = fp::add(PS(J, L), fp::mul(X(I, L), X(I, J)));
-            }
-        }
-    }
-}
-
-// The same additions in the same order, walking only the observed
-// variables: the first m entries of the case's row of PA, ascending.
+// The pairwise sums of an incomplete case. Only the observed variables are
+// walked (the first m entries of the case's row of PA, ascending), which
+// gives the additions of the test of every position's flag, in their order.
 void add_incomplete_case(Run& run, std::int32_t I) {
     const std::int32_t K = run.K;
     const double* x = run.X.row(I);
@@ -94,23 +78,20 @@ void add_incomplete_case(Run& run, std::int32_t I) {
     }
 }
 
-template <void (*AddIncomplete)(Run&, std::int32_t)>
-void pass_over_cases(Run& run) {
+}  // namespace
+
+void code_and_sum(Run& run) {
     clear(run);
     const std::int32_t N = run.N, K = run.K;
     for (std::int32_t I = 1; I <= N; ++I) {
         code_case(run, I);
         // The case's row of PA does not depend on its sums.
         encode_case(run, I);
-        if (run.X(I, 2 * K + 1) == static_cast<double>(K)) add_complete_case(run, I);
-        else AddIncomplete(run, I);
+        if (run.X(I, 2 * K + 1) == static_cast<double>(K))
+            add_complete_case(run, I);
+        else
+            add_incomplete_case(run, I);
     }
 }
-
-}  // namespace
-
-void code_and_sum(Run& run) { pass_over_cases<add_incomplete_case>(run); }
-
-void code_and_sum_reference(Run& run) { pass_over_cases<add_incomplete_case_reference>(run); }
 
 }  // namespace talvo

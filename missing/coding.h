@@ -1,7 +1,7 @@
 // Missing-value coding and the complete-case and pairwise sums.
 #pragma once
 
-#include "app/storage.h"
+#include "state/run.h"
 
 namespace talvo {
 
@@ -10,9 +10,5 @@ namespace talvo {
 // observed variables, adds the case to CS (complete) or to PS and PSN
 // (incomplete), and writes its row of PA.
 void code_and_sum(Run& run);
-
-// The same pass written as its formulas read, every position's flag tested;
-// code_and_sum gives the same bits and is proven equal to it by tests.
-void code_and_sum_reference(Run& run);
 
 }  // namespace talvo

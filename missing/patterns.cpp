@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/intake.h"
+#include "base/memory.h"
 
 namespace talvo {
 
@@ -32,8 +32,9 @@ void grow(IMat& P, std::int32_t K) {
 
 // Finds the row of an incomplete case's pattern by its set of observed
 // variables, in time independent of the number of patterns. The rows it
-// yields are the rows a scan of the table in ascending order would find:
-// no two rows hold the same set, so the first match is the only one.
+// yields are the rows a scan of the table in ascending order, position by
+// position, would find: no two rows hold the same set, so the first match
+// is the only one.
 class PatternIndex {
 public:
     explicit PatternIndex(std::int32_t K) : words_(static_cast<std::size_t>(K) / 64 + 1), key_(words_) {}
@@ -148,35 +149,6 @@ void build_pattern_table(Run& run) {
             continue;
         }
         index.insert(open_pattern(run, I));
-    }
-}
-
-void build_pattern_table_scan(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
-    IMat& P = run.P;
-    start_table(run);
-    for (std::int32_t I = 1; I <= N; ++I) {
-        std::int32_t FOUND = 0;
-        const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
-        if (m == K) {
-            P(1, K + 2) = P(1, K + 2) + 1;
-            FOUND = 1;
-        } else if (run.NPATT >= 2) {
-            for (std::int32_t L = 2; L <= run.NPATT && FOUND != 1; ++L) {
-                std::int32_t PREV = 1;
-                for (std::int32_t J = 1; J <= K; ++J) {
-                    if (run.PA(I, J) == P(L, J) && K - m == P(L, K + 1) && PREV == 1) {
-                        if (J == K) {
-                            P(L, K + 2) = P(L, K + 2) + 1;
-                            FOUND = 1;
-                        }
-                    } else {
-                        PREV = 0;
-                    }
-                }
-            }
-        }
-        if (FOUND != 1) open_pattern(run, I);
     }
 }
 

@@ -2,7 +2,7 @@
 // table of distinct patterns numbered by first occurrence.
 #pragma once
 
-#include "app/storage.h"
+#include "state/run.h"
 
 namespace talvo {
 
@@ -14,10 +14,5 @@ void encode_case(Run& run, std::int32_t I);
 // complete-data pattern, then each incomplete pattern in the order its
 // first case comes. The table grows as the data need.
 void build_pattern_table(Run& run);
-
-// The same table found by the plain scan: each incomplete case compared,
-// position by position, with the patterns found so far. Its time grows with
-// the number of patterns; build_pattern_table gives the same table.
-void build_pattern_table_scan(Run& run);
 
 }  // namespace talvo

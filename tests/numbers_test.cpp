@@ -1,136 +1,85 @@
-// Answer fields and number conversions.
+// Numbers as typed: the answer fields Iw and Fw.d, and the correctly
+// rounded value of any number in the notation.
 #include "textio/numbers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
-#include "textio/console.h"
-#include "textio/errors.h"
+#include "base/errors.h"
+#include "helpers.h"
+#include "textio/fields.h"
 
-namespace talvo::numbers {
+namespace talvo {
 namespace {
 
-// An Iw answer: the field cut from the line, blanks removed, parsed.
-int I(std::string_view line, int w, std::int32_t& v) { return parse_int(squeeze(numeric_field(line, w)), v); }
-int F(std::string_view line, int w, int d, double& v) {
-    return parse_real(squeeze(numeric_field(line, w)), d, true, v);
+TEST(Fields, EveryCaseOfTheTable) {
+    for (const auto& row : testing::table("fields.txt")) {
+        const std::string line = testing::cell(row[1]);
+        const int w = std::stoi(row[0].substr(1));
+        std::int32_t i = -7;
+        double r = -7;
+        const int e = row[0][0] == 'I' ? fields::int_field(line, w, i)
+                                       : fields::real_field(line, w, std::stoi(row[0].substr(row[0].find('.') + 1)), r);
+        if (row[2][0] == 'E')
+            EXPECT_EQ(e, std::stoi(row[2].substr(1))) << row[0] << " " << row[1];
+        else if (row[0][0] == 'I')
+            EXPECT_EQ(i, std::stoi(row[2])) << row[0] << " " << row[1];
+        else
+            EXPECT_EQ(r, std::strtod(row[2].c_str(), nullptr)) << row[0] << " " << row[1];
+    }
+    EXPECT_NE(1e-5, static_cast<double>(1.0e-5f));  // the dialog's default is the single-precision one
 }
 
-TEST(IntField, ExamplesOfTheDialogWidths) {
-    std::int32_t v = -7;
-    EXPECT_EQ(I("123456789", 8, v), 0);
-    EXPECT_EQ(v, 12345678);
-    EXPECT_EQ(I("1 2", 4, v), 0);
-    EXPECT_EQ(v, 12);
-    EXPECT_EQ(I("12.5", 4, v), err::InvalidInt);
-    EXPECT_EQ(I("12", 1, v), 0);
-    EXPECT_EQ(v, 1);
-    EXPECT_EQ(I(" 3", 1, v), 0);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(I("10", 1, v), 0);
-    EXPECT_EQ(v, 1);
-    EXPECT_EQ(I("12345", 4, v), 0);
-    EXPECT_EQ(v, 1234);
-    EXPECT_EQ(I("12,3", 4, v), 0);
-    EXPECT_EQ(v, 12);
-    EXPECT_EQ(I("", 8, v), 0);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(I("\t-4\t", 4, v), 0);
-    EXPECT_EQ(v, -4);
-    EXPECT_EQ(I("-", 4, v), 0);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(I("abc", 8, v), err::InvalidInt);
-    EXPECT_EQ(I("1-2", 8, v), err::InvalidInt);
+// Random decimal texts of up to 40 digits and exponents across the whole
+// range: each value must be the correctly rounded one strtod gives.
+TEST(Numbers, CorrectlyRounded) {
+    std::mt19937_64 gen(23);
+    auto digits = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += static_cast<char>('0' + gen() % 10);
+        return s;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string s = (gen() % 4 == 0 ? "-" : "") + digits(static_cast<int>(gen() % 20));
+        if (gen() % 3) s += "." + digits(static_cast<int>(gen() % 20));
+        if (s.find_first_of("0123456789") == std::string::npos) s += '7';
+        if (gen() % 2) s += "e" + std::to_string(static_cast<int>(gen() % 700) - 350);
+        double want = std::strtod(s.c_str(), nullptr), got = 0;
+        int e = numbers::parse_real(s, 0, false, got);
+        if (std::isinf(want)) {
+            ASSERT_EQ(e, err::RealOverflow) << s;
+            continue;
+        }
+        ASSERT_EQ(e, 0) << s;
+        ASSERT_EQ(std::memcmp(&want, &got, sizeof want), 0) << s << ": " << want << " vs " << got;
+    }
 }
 
-TEST(IntField, RadixForms) {
-    std::int32_t v = 0;
-    EXPECT_EQ(parse_int("#FF", v), 0);
-    EXPECT_EQ(v, 255);
-    EXPECT_EQ(parse_int("36#zz", v), 0);
-    EXPECT_EQ(v, 1295);
-    EXPECT_EQ(parse_int("-2#101", v), 0);
-    EXPECT_EQ(v, -5);
-    EXPECT_EQ(parse_int("1#1", v), err::BadRadix);
-    EXPECT_EQ(parse_int("37#1", v), err::BadRadix);
-    EXPECT_EQ(parse_int("0#1", v), err::BadRadix);
-    EXPECT_EQ(parse_int("16#F#", v), err::SecondHash);
-    EXPECT_EQ(parse_int("2#2", v), err::InvalidInt);
-    EXPECT_EQ(parse_int("16#-F", v), err::InvalidInt);
-    EXPECT_EQ(parse_int("16#", v), 0);
-    EXPECT_EQ(v, 0);
-}
-
-TEST(IntField, FourByteRange) {
-    std::int32_t v = 0;
-    EXPECT_EQ(parse_int("2147483647", v), 0);
-    EXPECT_EQ(v, 2147483647);
-    EXPECT_EQ(parse_int("-2147483648", v), 0);
-    EXPECT_EQ(v, -2147483647 - 1);
-    EXPECT_EQ(parse_int("2147483648", v), err::IntOverflow);
-    EXPECT_EQ(parse_int("-2147483649", v), err::IntOverflow);
-    EXPECT_EQ(parse_int("16#FFFFFFFF", v), err::IntOverflow);
-    EXPECT_EQ(parse_int("99999999999999999999999999", v), err::IntOverflow);
-}
-
-TEST(RealField, ImpliedDecimals) {
-    double v = -1;
-    EXPECT_EQ(F("1", 16, 15, v), 0);
-    EXPECT_EQ(v, 1.0e-15);
-    EXPECT_EQ(F("1.", 16, 15, v), 0);
-    EXPECT_EQ(v, 1.0);
-    EXPECT_EQ(F(".00001", 16, 15, v), 0);
-    EXPECT_EQ(v, 1.0e-5);
-    EXPECT_NE(v, static_cast<double>(1.0e-5f));
-    EXPECT_EQ(F("2", 16, 8, v), 0);
-    EXPECT_EQ(v, 2.0e-8);
-    EXPECT_EQ(F("9", 4, 0, v), 0);
-    EXPECT_EQ(v, 9.0);
-    EXPECT_EQ(F("-9999", 4, 0, v), 0);
-    EXPECT_EQ(v, -999.0);
-    EXPECT_EQ(F("-999", 4, 0, v), 0);
-    EXPECT_EQ(v, -999.0);
-    EXPECT_EQ(F("15E2", 16, 1, v), 0);  // 1.5 x 10^2
-    EXPECT_EQ(v, 150.0);
-}
-
-TEST(RealField, ExponentFormsAndErrors) {
+TEST(Numbers, AtTheEdgesAndBeyondTheKeptDigits) {
     double v = 0;
-    EXPECT_EQ(F("1.5-3", 16, 8, v), 0);
-    EXPECT_EQ(v, 0.0015);
-    EXPECT_EQ(F("2.5D+1", 16, 8, v), 0);
-    EXPECT_EQ(v, 25.0);
-    EXPECT_EQ(F("2.5e1", 16, 8, v), 0);
-    EXPECT_EQ(v, 25.0);
-    EXPECT_EQ(F("", 16, 8, v), 0);
-    EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(F(" . ", 16, 8, v), 0);
-    EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(F("1E", 16, 8, v), err::InvalidReal);
-    EXPECT_EQ(F("E5", 16, 8, v), err::InvalidReal);
-    EXPECT_EQ(F("1.2.3", 16, 8, v), err::InvalidReal);
-    EXPECT_EQ(F("abc", 16, 8, v), err::InvalidReal);
-    EXPECT_EQ(F("1E999", 16, 8, v), err::RealOverflow);
-    EXPECT_EQ(F("1E-999", 16, 8, v), 0);
-    EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(F("0E99999999999", 16, 8, v), 0);
-    EXPECT_EQ(v, 0.0);
-}
-
-TEST(Decimal, CorrectlyRoundedAtTheEdges) {
-    double v = 0;
-    EXPECT_EQ(decimal_to_double(false, "17976931348623157", 292, v), 0);
+    EXPECT_EQ(numbers::parse_real("1.7976931348623157e308", 0, false, v), 0);
     EXPECT_EQ(v, std::numeric_limits<double>::max());
-    EXPECT_EQ(decimal_to_double(false, "17976931348623159", 292, v), err::RealOverflow);
-    EXPECT_EQ(decimal_to_double(true, "49406564584124654", -340, v), 0);
+    EXPECT_EQ(numbers::parse_real("1.7976931348623159e308", 0, false, v), err::RealOverflow);
+    EXPECT_EQ(numbers::parse_real("-4.9406564584124654e-324", 0, false, v), 0);
     EXPECT_EQ(v, -std::numeric_limits<double>::denorm_min());
-    EXPECT_EQ(decimal_to_double(false, "1", -400, v), 0);
-    EXPECT_EQ(v, 0.0);
-    EXPECT_EQ(decimal_to_double(false, "000000", 5, v), 0);
-    EXPECT_EQ(v, 0.0);
+    EXPECT_EQ(numbers::parse_real("2.4703282292062327e-324", 0, false, v), 0);
+    EXPECT_EQ(v, 0.0);  // just below half the smallest subnormal
+    // A halfway case decided only by a digit far beyond the kept ones.
+    const std::string half = "9007199254740993";  // 2^53 + 1: halfway, ties to even
+    EXPECT_EQ(numbers::parse_real(half + "." + std::string(2000, '0'), 0, false, v), 0);
+    EXPECT_EQ(v, 9007199254740992.0);
+    EXPECT_EQ(numbers::parse_real(half + "." + std::string(2000, '0') + "1", 0, false, v), 0);
+    EXPECT_EQ(v, 9007199254740994.0);
+    // Every mantissa digit counts against the exponent.
+    EXPECT_EQ(numbers::parse_real("1" + std::string(5000, '0') + "D-5000", 0, false, v), 0);
+    EXPECT_EQ(v, 1.0);
+    EXPECT_EQ(numbers::parse_real("." + std::string(5000, '0') + "1E5001", 0, false, v), 0);
+    EXPECT_EQ(v, 1.0);
 }
 
 }  // namespace
-}  // namespace talvo::numbers
+}  // namespace talvo

@@ -4,13 +4,14 @@
 
 #include <cerrno>
 
-#include "textio/errors.h"
-#include "textio/numbers.h"
+#include "base/errors.h"
+#include "base/sysio.h"
+#include "textio/fields.h"
 
 namespace talvo {
 
 namespace {
-constexpr size_t kLineLimit = 132;  // an input line, its line end included
+constexpr std::size_t kLineLimit = 132;  // an input line, its line end included
 }
 
 Console::Console(int in_fd, int out_fd) : in_(in_fd), out_(out_fd) {
@@ -19,19 +20,9 @@ Console::Console(int in_fd, int out_fd) : in_(in_fd), out_(out_fd) {
 }
 
 void Console::emit(std::string_view bytes) {
-    // Console output is not kept: a reader that went away must not stop the
-    // run from writing its result files.
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(out_, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    // A reader that went away must not stop the run from writing its
+    // result files: what cannot be shown is dropped.
+    write_all(out_, bytes);
 }
 
 void Console::record(std::string_view rec, bool line_end) {
@@ -45,7 +36,9 @@ void Console::record(std::string_view rec, bool line_end) {
             case '0': out = line_open_ ? "\r\n\r\n" : "\r\n"; break;
             case '1': out = "\r\n\f\b \r"; break;
             case '+': out = "\r"; break;
-            default: if (line_open_) out = "\r\n"; break;
+            default:
+                if (line_open_) out = "\r\n";
+                break;
         }
         if (!rec.empty()) out.append(rec.substr(1));
     }
@@ -55,7 +48,13 @@ void Console::record(std::string_view rec, bool line_end) {
 }
 
 void Console::write(const format::Format& f, std::span<const format::Item> items) {
-    if (int e = format::write(*this, f, items)) io_error(e, Stmt::Write, "CON");
+    if (int e = format::write(*this, f, items, buffers_)) io_error(e, Stmt::Write, "CON");
+}
+
+void Console::pause(std::string_view rec) {
+    line(rec);
+    std::string HITKEY;
+    if (int e = read_text(1, HITKEY, 1)) io_error(e, Stmt::Read, "CON");
 }
 
 void Console::close_line() {
@@ -64,43 +63,33 @@ void Console::close_line() {
     prompt_pending_ = false;
 }
 
-int Console::fill() {
-    if (eof_) return 0;
+bool Console::fill() {
+    if (eof_) return false;
     char buf[4096];
     for (;;) {
         ssize_t n = ::read(in_, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            read_failed_ = true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            read_failed_ = n < 0;
             eof_ = true;
-            return 0;
+            return false;
         }
-        if (n == 0) {
-            eof_ = true;
-            return 0;
-        }
-        if (inpos_ > 0) {
-            inbuf_.erase(0, inpos_);
-            inpos_ = 0;
-        }
-        inbuf_.append(buf, static_cast<size_t>(n));
-        return static_cast<int>(n);
+        inbuf_.erase(0, inpos_);
+        inpos_ = 0;
+        inbuf_.append(buf, static_cast<std::size_t>(n));
+        return true;
     }
 }
 
 int Console::read_line(std::string& line) {
     if (shared_ && line_open_ && !prompt_pending_) emit("\r\n");
     line.clear();
-    size_t length = 0;  // the whole line, its end included
+    std::size_t length = 0;  // the whole line, its end included
     bool any = false;
     bool ended = false;
     char prev = 0;
     for (;;) {
-        if (inpos_ >= inbuf_.size()) {
-            inbuf_.clear();
-            inpos_ = 0;
-            if (fill() == 0) break;
-        }
+        if (inpos_ >= inbuf_.size() && !fill()) break;
         any = true;
         char c = inbuf_[inpos_++];
         ++length;
@@ -119,7 +108,7 @@ int Console::read_line(std::string& line) {
     if (!any) return err::EndOfFile;
     // A carriage return right before the line feed belongs to the line end.
     if (ended && prev == '\r') {
-        size_t content = length - 2;
+        std::size_t content = length - 2;
         if (line.size() > content) line.resize(content);
     }
     if (tty_in_ && length > kLineLimit) return err::LineTooLong;
@@ -127,38 +116,22 @@ int Console::read_line(std::string& line) {
     return 0;
 }
 
-std::string_view numeric_field(std::string_view line, int w) {
-    std::string_view f = line.substr(0, static_cast<size_t>(w) < line.size() ? static_cast<size_t>(w) : line.size());
-    size_t comma = f.find(',');
-    if (comma != std::string_view::npos) f = f.substr(0, comma);
-    return f;
-}
-
-std::string squeeze(std::string_view field) {
-    std::string s;
-    for (char c : field)
-        if (c != ' ' && c != '\t') s.push_back(c);
-    return s;
-}
-
 int Console::read_int(int w, std::int32_t& out) {
     std::string line;
     if (int e = read_line(line)) return e;
-    return numbers::parse_int(squeeze(numeric_field(line, w)), out);
+    return fields::int_field(line, w, out);
 }
 
 int Console::read_real(int w, int d, double& out) {
     std::string line;
     if (int e = read_line(line)) return e;
-    return numbers::parse_real(squeeze(numeric_field(line, w)), d, true, out);
+    return fields::real_field(line, w, d, out);
 }
 
-int Console::read_text(int w, std::string& out, size_t length) {
+int Console::read_text(int w, std::string& out, std::size_t length) {
     std::string line;
     if (int e = read_line(line)) return e;
-    out = line.substr(0, static_cast<size_t>(w) < line.size() ? static_cast<size_t>(w) : line.size());
-    if (out.size() < length) out.append(length - out.size(), ' ');
-    if (out.size() > length) out.resize(length);
+    out = fields::text_field(line, w, length);
     return 0;
 }
 

@@ -1,5 +1,5 @@
 // The console: records with carriage control on standard output, prompts,
-// and the fixed-field answer reads from standard input.
+// pauses, and the fixed-field answer reads from standard input.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@ public:
     // whether input lines are limited in length (input a terminal).
     Console(int in_fd = 0, int out_fd = 1);
 
-    // For tests: the terminal distinction set by hand.
+    // The terminal distinction set by hand (tests).
     void set_terminal(bool shared, bool input_is_terminal) {
         shared_ = shared;
         tty_in_ = input_is_terminal;
@@ -30,23 +30,24 @@ public:
     void line(std::string_view rec) { record(rec, true); }
     // The prompt (A,$): the cursor stays after the text.
     void prompt(std::string_view text) { record(text, false); }
+    // The pause record, then one line read and ignored; end of input or a
+    // failed read ends the run.
+    void pause(std::string_view rec);
 
     void record(std::string_view rec, bool line_end) override;
 
-    // Reads one input line for a fixed-field read. Returns 0 and the line's
-    // first 132 characters, or the error number (end of file, line too long,
-    // read failure).
+    // Reads one input line. Returns 0 and at most its first 132 characters,
+    // or the error number (end of file, line too long, read failure).
     int read_line(std::string& line);
 
     // Iw, Fw.d and Aw answers. Each returns 0 or an error number; a numeric
     // field that cannot be read leaves the variable unchanged.
     int read_int(int w, std::int32_t& out);
     int read_real(int w, int d, double& out);
-    int read_text(int w, std::string& out, size_t length);
+    int read_text(int w, std::string& out, std::size_t length);
 
     // Ends an open line (a stop and the normal end of the run).
     void close_line();
-
 
 private:
     int in_, out_;
@@ -55,17 +56,13 @@ private:
     bool line_open_ = false;
     bool prompt_pending_ = false;
     std::string inbuf_;
-    size_t inpos_ = 0;
+    std::size_t inpos_ = 0;
     bool eof_ = false;
     bool read_failed_ = false;
+    format::Buffers buffers_;
 
     void emit(std::string_view bytes);
-    int fill();
+    bool fill();
 };
-
-// The first w characters of an input line, ended early by a comma (numeric fields).
-std::string_view numeric_field(std::string_view line, int w);
-// The characters of a numeric field other than blanks and tabs.
-std::string squeeze(std::string_view field);
 
 }  // namespace talvo

@@ -6,7 +6,8 @@
 
 #include <cerrno>
 
-#include "textio/errors.h"
+#include "base/errors.h"
+#include "base/sysio.h"
 
 namespace talvo {
 
@@ -16,16 +17,24 @@ constexpr size_t kBlock = size_t{1} << 20;
 
 int open_errno_number(int e) {
     switch (e) {
-        case ENOENT: case ENOTDIR: return err::NoSuchPath;
-        case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return err::AccessDenied;
-        case EMFILE: case ENFILE: return err::TooManyFiles;
+        case ENOENT:
+        case ENOTDIR: return err::NoSuchPath;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY: return err::AccessDenied;
+        case EMFILE:
+        case ENFILE: return err::TooManyFiles;
         default: return err::BadFileName;
     }
 }
 
 int write_errno_number(int e) {
     switch (e) {
-        case EACCES: case EPERM: case EBADF: return err::AccessDenied;
+        case EACCES:
+        case EPERM:
+        case EBADF: return err::AccessDenied;
         default: return err::DiskFull;
     }
 }
@@ -105,7 +114,7 @@ void OutFile::start_statement() {
 
 void OutFile::write(const format::Format& f, std::span<const format::Item> items) {
     start_statement();
-    if (int e = format::write(*this, f, items)) io_error(e, Stmt::Write, name_);
+    if (int e = format::write(*this, f, items, buffers_)) io_error(e, Stmt::Write, name_);
     if (buf_.size() >= kBlock) {
         if (int e = flush()) io_error(e, Stmt::Write, name_);
     }
@@ -117,21 +126,9 @@ void OutFile::record(std::string_view rec, bool line_end) {
 }
 
 int OutFile::flush() {
-    const char* p = buf_.data();
-    size_t left = buf_.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            buf_.clear();
-            return write_errno_number(e);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    int e = write_all(fd_, buf_);
     buf_.clear();
-    return 0;
+    return e ? write_errno_number(e) : 0;
 }
 
 void OutFile::flush_now() {

@@ -74,6 +74,7 @@ private:
     bool cut_ = false;
     std::string name_;
     std::string buf_;
+    format::Buffers buffers_;
 
     int flush();  // 0 or an error number
     void start_statement();

@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "textio/errors.h"
+#include "base/errors.h"
+
+namespace talvo::numbers {
+class Scanner;
+}
 
 namespace talvo {
 
@@ -25,7 +29,7 @@ public:
     // unread.
     template <class Store>
     void read(std::size_t count, Store&& store) {
-        start_statement();
+        expect_value_ = true;
         std::size_t i = 0;
         while (i < count) {
             Piece p;
@@ -41,6 +45,7 @@ public:
         skip_line();
     }
 
+private:
     // One value, a run of equal values (r*c), null values (r* or a comma
     // with nothing before it) or a slash.
     struct Piece {
@@ -49,24 +54,29 @@ public:
         std::uint64_t repeat = 1;
         double value = 0.0;
     };
-    // The next piece of the statement; 0, or the error number.
-    int next_piece(Piece& p);
-    void start_statement() { expect_value_ = true; }
-    // Skips to the beginning of the next line.
-    void skip_line();
 
-private:
     int fd_;
     std::string name_;
-    std::vector<char> buf_;
+    std::vector<char> buf_;  // a fixed block; no item ever needs more
     std::size_t pos_ = 0, end_ = 0;
     bool eof_ = false;
     bool failed_ = false;
     bool expect_value_ = true;  // a comma now gives a null value
 
-    bool more();  // reads more input after end_; false at the end of the file
-    bool fast_value(Piece& p);
-    int value_of(const char* b, const char* e, double& v) const;
+    // The next piece of the statement; 0, or the error number.
+    int next_piece(Piece& p);
+    // Skips to the beginning of the next line.
+    void skip_line();
+    // Reads more after what is left unread; false at the end of the file.
+    bool more();
+    // The byte at pos_ + ahead, reading more as needed; false at the end.
+    bool look(std::size_t ahead, char& c);
+    // Feeds the number at pos_ to the scanner, across blocks; 0 or err::ReadFailure.
+    int scan(numbers::Scanner& s);
+    // Whether the item ends at pos_.
+    bool item_ends();
+    // The value just scanned, which must end there.
+    int finish(const numbers::Scanner& s, Piece& p);
 };
 
 }  // namespace talvo

@@ -1,129 +1,97 @@
 #include "textio/numbers.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <string>
 
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace talvo::numbers {
 
-int decimal_to_double(bool neg, std::string_view digits, std::int64_t exp10, double& out) {
-    // Leading zeros carry nothing; an all-zero mantissa is 0 whatever the exponent.
-    size_t first = digits.find_first_not_of('0');
-    if (first == std::string_view::npos) {
-        out = neg ? -0.0 : 0.0;
+void Scanner::digits(const char* p, const char* end) {
+    // Locals: the characters read could otherwise be the members written.
+    int kept = kept_;
+    std::uint64_t m = m_;
+    std::int64_t shift = shift_;
+    bool sticky = sticky_;
+    const bool point = point_;
+    for (; p < end; ++p) {
+        const auto d = static_cast<unsigned>(*p - '0');
+        if (kept == 0 && d == 0) {
+            shift -= point;  // a leading zero carries nothing but its place
+        } else if (kept < 19) {
+            m = m * 10 + d;
+            ++kept;
+            shift -= point;
+        } else if (kept < kMaxDigits) {
+            digit_[kept++] = static_cast<char>('0' + d);
+            shift -= point;
+        } else {
+            // Beyond the kept digits only their place counts, and whether
+            // one of them is not zero.
+            sticky |= d != 0;
+            shift += !point;
+        }
+    }
+    kept_ = kept;
+    m_ = m;
+    shift_ = shift;
+    sticky_ = sticky;
+}
+
+int Scanner::value(int implied, bool empty_is_zero, double& out) const {
+    if (int e = quick_value(implied, out); e >= 0) return e;
+    return general_value(implied, empty_is_zero, out);
+}
+
+int Scanner::general_value(int implied, bool empty_is_zero, double& out) const {
+    if (!mant_digit_) {
+        // Nothing, a sign or a lone point: zero where the field allows it.
+        if (!empty_is_zero) return err::InvalidReal;
+        out = neg_ ? -0.0 : 0.0;
         return 0;
     }
-    digits.remove_prefix(first);
-    // Keep the exponent within a range where the conversion still decides
-    // overflow and underflow correctly.
-    const std::int64_t limit = 100000000;
-    if (exp10 > limit) exp10 = limit;
-    if (exp10 < -limit) exp10 = -limit;
-    std::string s;
-    s.reserve(digits.size() + 16);
-    if (neg) s.push_back('-');
-    s.append(digits);
+    // A number ends after a digit (or the point after one), not in its
+    // exponent mark or sign.
+    if (state_ == State::ExpMark || state_ == State::ExpSign) return err::InvalidReal;
+    if (kept_ == 0) {
+        out = neg_ ? -0.0 : 0.0;
+        return 0;
+    }
+    std::int64_t e10 = shift_ + (exp_neg_ ? -exp_ : exp_) - (point_ ? 0 : implied);
+    // The digits kept; trailing zeros move into the exponent.
+    char first[20];
+    std::string s(first, static_cast<std::size_t>(std::to_chars(first, first + 20, m_).ptr - first));
+    if (kept_ > 19) s.append(digit_ + 19, static_cast<std::size_t>(kept_ - 19));
+    if (!sticky_)
+        while (s.size() > 1 && s.back() == '0') s.pop_back(), ++e10;
+    // The value lies in [10^(mag-1), 10^mag).
+    const std::int64_t mag = e10 + static_cast<std::int64_t>(s.size());
+    if (mag > 310) return err::RealOverflow;
+    if (mag < -330) {
+        out = neg_ ? -0.0 : 0.0;
+        return 0;
+    }
+    // A non-zero digit stands for the rest.
+    if (sticky_) {
+        s.push_back('1');
+        e10 -= 1;
+    }
     s.push_back('e');
-    s += std::to_string(exp10);
+    s += std::to_string(e10);
     double v = 0.0;
     auto res = std::from_chars(s.data(), s.data() + s.size(), v);
     if (res.ec == std::errc::result_out_of_range) {
-        // Overflow or underflow: strtod tells them apart.
-        errno = 0;
-        v = std::strtod(s.c_str(), nullptr);
-        if (std::isinf(v)) return err::RealOverflow;
+        if (mag > 0) return err::RealOverflow;
+        v = 0.0;
     }
-    out = v;
+    out = neg_ ? -v : v;
     return 0;
 }
 
-namespace {
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-}  // namespace
-
-int parse_real(std::string_view t, int implied, bool empty_is_zero, double& out) {
-    size_t i = 0;
-    bool neg = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) neg = t[i++] == '-';
-    std::string digits;
-    size_t intstart = i;
-    while (i < t.size() && is_digit(t[i])) ++i;
-    digits.append(t.substr(intstart, i - intstart));
-    bool point = false;
-    std::int64_t frac = 0;
-    if (i < t.size() && t[i] == '.') {
-        point = true;
-        ++i;
-        size_t fs = i;
-        while (i < t.size() && is_digit(t[i])) ++i;
-        frac = static_cast<std::int64_t>(i - fs);
-        digits.append(t.substr(fs, i - fs));
-    }
-    bool has_exp = false;
-    std::int64_t exp = 0;
-    if (i < t.size()) {
-        char c = t[i];
-        bool letter = c == 'E' || c == 'e' || c == 'D' || c == 'd';
-        if (letter || c == '+' || c == '-') {
-            has_exp = true;
-            ++i;
-            bool eneg = false;
-            if (letter && i < t.size() && (t[i] == '+' || t[i] == '-')) eneg = t[i++] == '-';
-            if (!letter) eneg = c == '-';
-            size_t es = i;
-            while (i < t.size() && is_digit(t[i])) {
-                if (exp < 1000000000) exp = exp * 10 + (t[i] - '0');
-                ++i;
-            }
-            if (i == es) return err::InvalidReal;
-            if (eneg) exp = -exp;
-        }
-    }
-    if (i != t.size()) return err::InvalidReal;
-    if (digits.empty()) {
-        if (has_exp || !empty_is_zero) return err::InvalidReal;
-        out = neg ? -0.0 : 0.0;
-        return 0;
-    }
-    std::int64_t exp10 = exp - (point ? frac : implied);
-    return decimal_to_double(neg, digits, exp10, out);
-}
-
-int parse_int(std::string_view t, std::int32_t& out) {
-    size_t i = 0;
-    bool neg = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) neg = t[i++] == '-';
-    int radix = 10;
-    bool hash = false;
-    std::int64_t mag = 0;  // saturates just above the 4-byte range
-    const std::int64_t cap = std::int64_t{1} << 40;
-    for (; i < t.size(); ++i) {
-        char c = t[i];
-        if (c == '#') {
-            if (hash) return err::SecondHash;
-            hash = true;
-            std::int64_t r = i == 0 || (i == 1 && (t[0] == '+' || t[0] == '-')) ? 16 : mag;
-            if (r < 2 || r > 36) return err::BadRadix;
-            radix = static_cast<int>(r);
-            mag = 0;
-            continue;
-        }
-        int dv;
-        if (c >= '0' && c <= '9') dv = c - '0';
-        else if (c >= 'A' && c <= 'Z') dv = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'z') dv = c - 'a' + 10;
-        else return err::InvalidInt;
-        if (dv >= radix) return err::InvalidInt;
-        mag = mag * radix + dv;
-        if (mag > cap) mag = cap;
-    }
-    if (neg ? mag > 2147483648LL : mag > 2147483647LL) return err::IntOverflow;
-    out = static_cast<std::int32_t>(neg ? -mag : mag);
-    return 0;
+int parse_real(std::string_view text, int implied, bool empty_is_zero, double& out) {
+    Scanner s;
+    if (s.feed(text) != text.size()) return err::InvalidReal;
+    return s.value(implied, empty_is_zero, out);
 }
 
 }  // namespace talvo::numbers

@@ -61,7 +61,7 @@ bool expand_exact(double a, Decimal& x) {
     const int shift = 1075 - be;  // v = m / 2^shift, 0 <= shift <= 70 here
     // The decimal exponent: that of the power of two below the value, or
     // one more when a power of ten lies between; the loop makes sure.
-    static const double tens[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,
+    static const double tens[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,  1e5, 1e6,
                                   1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
     int k = ((be - 1023) * 78913) >> 18;
     if (k + 1 >= -4 && k + 1 <= 16 && a >= tens[k + 1 + 4]) ++k;

@@ -1,0 +1,91 @@
+// Arrays indexed like the formulas: Mat X(1, N, 0, 2K+1) has rows 1..N and
+// columns 0..2K+1. Every index is checked in checked builds.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace talvo {
+
+template <class T>
+class Matrix {
+public:
+    Matrix() = default;
+
+    // Allocates rows r0..r1 and columns c0..c1, all zero. Throws
+    // std::bad_alloc when the memory cannot be had.
+    void allocate(std::int64_t r0, std::int64_t r1, std::int64_t c0, std::int64_t c1) {
+        r0_ = r0;
+        r1_ = r1;
+        c0_ = c0;
+        cols_ = static_cast<std::size_t>(c1 - c0 + 1);
+        a_.assign(static_cast<std::size_t>(r1 - r0 + 1) * cols_, T{});
+    }
+    void release() {
+        std::vector<T>().swap(a_);
+        r1_ = r0_ - 1;
+    }
+    // More rows at the end (zero), keeping the others.
+    void grow_rows(std::int64_t r1) {
+        a_.resize(static_cast<std::size_t>(r1 - r0_ + 1) * cols_, T{});
+        r1_ = r1;
+    }
+
+    T& operator()(std::int64_t i, std::int64_t j) {
+        assert(in_range(i, j));
+        return a_[static_cast<std::size_t>(i - r0_) * cols_ + static_cast<std::size_t>(j - c0_)];
+    }
+    const T& operator()(std::int64_t i, std::int64_t j) const {
+        assert(in_range(i, j));
+        return a_[static_cast<std::size_t>(i - r0_) * cols_ + static_cast<std::size_t>(j - c0_)];
+    }
+    // Row i as a pointer to its first column (c0), for the inner loops.
+    T* row(std::int64_t i) {
+        assert(i >= r0_ && i <= r1_);
+        return a_.data() + static_cast<std::size_t>(i - r0_) * cols_;
+    }
+    const T* row(std::int64_t i) const {
+        assert(i >= r0_ && i <= r1_);
+        return a_.data() + static_cast<std::size_t>(i - r0_) * cols_;
+    }
+
+    std::int64_t first_row() const { return r0_; }
+    std::int64_t last_row() const { return r1_; }
+    std::int64_t first_col() const { return c0_; }
+    std::int64_t last_col() const { return c0_ + static_cast<std::int64_t>(cols_) - 1; }
+    bool empty() const { return a_.empty(); }
+
+private:
+    bool in_range(std::int64_t i, std::int64_t j) const {
+        return i >= r0_ && i <= r1_ && j >= c0_ && j < c0_ + static_cast<std::int64_t>(cols_);
+    }
+    std::int64_t r0_ = 0, r1_ = -1, c0_ = 0;
+    std::size_t cols_ = 0;
+    std::vector<T> a_;
+};
+
+// A vector indexed lo..hi.
+template <class T>
+class Vector {
+public:
+    void allocate(std::int64_t lo, std::int64_t hi) {
+        lo_ = lo;
+        a_.assign(static_cast<std::size_t>(hi - lo + 1), T{});
+    }
+    T& operator()(std::int64_t i) {
+        assert(i >= lo_ && i < lo_ + static_cast<std::int64_t>(a_.size()));
+        return a_[static_cast<std::size_t>(i - lo_)];
+    }
+
+private:
+    std::int64_t lo_ = 0;
+    std::vector<T> a_;
+};
+
+using Mat = Matrix<double>;
+using IMat = Matrix<std::int32_t>;
+
+}  // namespace talvo

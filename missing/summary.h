@@ -1,0 +1,10 @@
+// The missingness summary on the console, its pause, and the release of PA.
+#pragma once
+
+#include "state/run.h"
+
+namespace talvo {
+
+void summarise_missingness(Run& run);
+
+}  // namespace talvo

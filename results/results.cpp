@@ -1,0 +1,91 @@
+#include "results/results.h"
+
+#include <vector>
+
+#include "base/fp.h"
+#include "estimate/estep.h"
+
+namespace talvo {
+
+using format::Item;
+
+void write_results(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    // The format text cannot change during the run: translated once, it
+    // gives every row the same records and faults as a fresh translation.
+    const format::Format user = format::translate(run.OUTFMT);
+    std::vector<Item> row(static_cast<std::size_t>(K));
+    auto put = [&](const Mat& m, std::int32_t I) {
+        const double* r = m.row(I) - m.first_col();
+        for (std::int32_t J = 1; J <= K; ++J) row[static_cast<std::size_t>(J - 1)] = Item::of(r[J]);
+    };
+
+    run.cov.open("temp.cov");
+    for (std::int32_t I = 1; I <= K; ++I) {
+        put(run.COV, I);
+        run.cov.write(user, row);
+    }
+    put(run.COV, 0);
+    run.cov.write(user, row);
+    run.cov.close();
+    if (run.OPTOUT != 1) return;
+
+    write_pattern_file(run);
+    // temp.ptn stays open to the end of the run, but a failure to write it
+    // is reported here, before temp.dat is touched.
+    run.ptn.flush_now();
+    complete_cases(run);
+
+    static const format::Format flags = format::translate("(' ',40(I1,1X))");
+    std::vector<Item> flag_items(static_cast<std::size_t>(K));
+    run.dat.open("temp.dat");
+    for (std::int32_t I = 1; I <= N; ++I) {
+        put(run.X, I);
+        run.dat.write(user, row);
+        const double* x = run.X.row(I);
+        for (std::int32_t J = 1; J <= K; ++J)
+            flag_items[static_cast<std::size_t>(J - 1)] = Item::of_int(static_cast<std::int32_t>(x[K + J]));
+        run.dat.write(flags, flag_items);
+    }
+    run.dat.close();
+
+    run.res.open("temp.res");
+    for (std::int32_t I = 1; I <= N; ++I) {
+        for (std::int32_t J = 1; J <= K; ++J) run.R(J) = fp::sub(prediction(run, I, J), run.X(I, J));
+        for (std::int32_t J = 1; J <= K; ++J) row[static_cast<std::size_t>(J - 1)] = Item::of(run.R(J));
+        run.res.write(user, row);
+    }
+    run.res.close();
+}
+
+void write_pattern_file(Run& run) {
+    static const format::Format title = format::translate("('MISSINGNESS PATTERNS')");
+    static const format::Format subtitle = format::translate("('Reordered with observed variables listed first')");
+    static const format::Format empty = format::translate("()");
+    static const format::Format total = format::translate("('Total # of missingness patterns: ',I5)");
+    static const format::Format order = format::translate("(15(I3,1X))");
+    static const format::Format missing = format::translate("(I5,'  missing variables within above pattern')");
+    static const format::Format cases = format::translate("(I5,'  cases with above missingness pattern')");
+    const std::int32_t K = run.K;
+    OutFile& f = run.ptn;
+    f.open("temp.ptn");
+    f.write(title, {});
+    f.write(subtitle, {});
+    f.write(empty, {});
+    Item pnum = Item::of_int(run.PNUM);
+    f.write(total, {&pnum, 1});
+    f.write(empty, {});
+    f.write(empty, {});
+    std::vector<Item> items(static_cast<std::size_t>(K));
+    for (std::int32_t I = static_cast<std::int32_t>(run.CPATT); I <= run.NPATT; ++I) {
+        for (std::int32_t J = 1; J <= K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.P(I, J));
+        f.write(order, items);
+        Item m = Item::of_int(run.P(I, K + 1));
+        f.write(missing, {&m, 1});
+        Item c = Item::of_int(run.P(I, K + 2));
+        f.write(cases, {&c, 1});
+        f.write(empty, {});
+    }
+}
+
+}  // namespace talvo

@@ -1,0 +1,55 @@
+#include "state/allocate.h"
+
+#include <new>
+#include <string>
+
+#include "base/errors.h"
+#include "base/memory.h"
+
+namespace talvo {
+
+void check_sizes(const Params& p) {
+    if (p.N < 1) stop("Sample size must be at least 1 (n = " + std::to_string(p.N) + "); aborting...");
+    if (p.K < 1) stop("Number of variables must be at least 1 (k = " + std::to_string(p.K) + "); aborting...");
+}
+
+std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K) {
+    const auto n = static_cast<std::uint64_t>(N), k = static_cast<std::uint64_t>(K);
+    // X: N x (2K+2) doubles; PA: N x (K+2) integers; eleven (K+1) x (K+1)
+    // matrices; the first rows of P; R.
+    auto x = checked_mul(n, 2 * k + 2);
+    if (x) x = checked_mul(*x, 8);
+    auto pa = checked_mul(n, k + 2);
+    if (pa) pa = checked_mul(*pa, 4);
+    auto sq = checked_mul(k + 1, k + 1);
+    if (sq) sq = checked_mul(*sq, 8 * 11);
+    if (!x || !pa || !sq) return std::nullopt;
+    auto total = checked_add(*x, *pa);
+    if (total) total = checked_add(*total, *sq);
+    if (total) total = checked_add(*total, 64 * (k + 2) * 4 + 8 * (k + 1));
+    return total;
+}
+
+void allocate(Run& run) {
+    const std::int64_t N = run.N, K = run.K;
+    auto need = storage_bytes(N, K);
+    if (!need) stop(std::string(kNoStorage));
+    ensure_memory(*need);
+    try {
+        run.X.allocate(1, N, 0, 2 * K + 1);
+        for (Mat* m : {&run.B, &run.CS, &run.PS, &run.SS, &run.G, &run.H, &run.T, &run.COV, &run.CORR})
+            m->allocate(0, K, 0, K);
+        run.PSN.allocate(0, K, 0, K);
+        // The pattern table starts with room for PTN patterns and grows when
+        // the data hold more (there are never more than N + 1).
+        std::int64_t rows = run.PTN < 1 ? 1 : run.PTN;
+        if (rows > N + 1) rows = N + 1;
+        run.P.allocate(1, rows, 1, K + 2);
+        run.R.allocate(0, K);
+        run.PA.allocate(1, N, 1, K + 2);
+    } catch (const std::bad_alloc&) {
+        stop(std::string(kNoStorage));
+    }
+}
+
+}  // namespace talvo

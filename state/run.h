@@ -1,0 +1,68 @@
+// The run's state: the run parameters, every work array and scalar, the
+// console and the result files. The run sequence owns the one instance; the
+// phases are functions over it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/matrix.h"
+#include "textio/console.h"
+#include "textio/files.h"
+
+namespace talvo {
+
+// The fourteen run parameters, filled by the dialog.
+struct Params {
+    double CRIT = 0.0;
+    double MVI = 0.0;
+    std::int32_t N = 0;
+    std::int32_t K = 0;
+    std::int32_t MAXITER = 0;
+    std::int32_t OPTOUT = 0;
+    std::int32_t SIV = 0;
+    std::int32_t PTN = 0;
+    std::string FIN;     // 40 characters
+    std::string SVFIN;   // 40 characters
+    std::string OUTFMT;  // 40 characters
+    double YHAT = 0.0;
+    double YINT = 0.0;
+    std::int32_t BMOD = 0;
+};
+
+struct Run : Params {
+    // Work arrays (allocated once, after the dialog).
+    Mat X;             // 1..N by 0..2K+1: constant, values, observed flags, observed count
+    Mat B;             // 0..K by 0..K: regression of each variable on the others
+    Mat CS;            // complete-case sums
+    Mat PS;            // pairwise sums over the incomplete cases
+    IMat PSN;          // pairwise counts over the incomplete cases
+    Mat SS;            // sums of squares and cross-products
+    Mat G;             // matrix being swept
+    Mat H;             // sweep result
+    Mat T;             // reordering scratch
+    Mat COV;           // estimate: covariances (divisor N-1), means in row 0
+    Mat CORR;          // conditional covariance correction
+    IMat P;            // 1..NPATT (grows) by 1..K+2: pattern table
+    Vector<double> R;  // 0..K: residuals of one case
+    IMat PA;           // 1..N by 1..K+2: per-case variable order, released after the report
+
+    // Scalars.
+    std::int32_t NPATT = 0;
+    std::int32_t COUNT = 0;
+    std::int32_t PNUM = 0;
+    float CPATT = 0.0f;
+    std::int32_t S1 = 0;
+    double S2 = 0.0, S3 = 0.0, PS1 = 0.0, PS2 = 0.0;
+    double RN = 0.0, CN = 0.0, CN1 = 0.0;
+    double MAXDIFF = 0.0, XDIFF = 0.0;
+
+    // The console and the result files.
+    Console con;
+    OutFile cov;  // temp.cov
+    OutFile ptn;  // temp.ptn, open to the end of the run
+    OutFile dat;  // temp.dat
+    OutFile res;  // temp.res
+};
+
+}  // namespace talvo

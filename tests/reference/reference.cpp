@@ -1,0 +1,172 @@
+#include "reference.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "base/fp.h"
+#include "estimate/em.h"
+#include "estimate/sweep.h"
+
+namespace talvo::reference {
+
+void code_and_sum(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    Mat& X = run.X;
+    for (std::int32_t I = 0; I <= K; ++I) {
+        for (std::int32_t J = 0; J <= K; ++J) {
+            for (Mat* m : {&run.SS, &run.CS, &run.PS, &run.B, &run.CORR, &run.G, &run.H, &run.T, &run.COV})
+                (*m)(I, J) = 0.0;
+            run.PSN(I, J) = 0;
+        }
+    }
+    for (std::int32_t I = 1; I <= N; ++I) {
+        X(I, 2 * K + 1) = 0.0;
+        X(I, 0) = 1.0;
+        for (std::int32_t J = 1; J <= K; ++J) {
+            if (std::trunc(X(I, J)) == run.MVI) {
+                X(I, J) = 0.0;
+                X(I, K + J) = 0.0;
+            } else {
+                X(I, K + J) = 1.0;
+            }
+            X(I, 2 * K + 1) = fp::add(X(I, 2 * K + 1), X(I, K + J));
+        }
+        if (X(I, 2 * K + 1) == static_cast<double>(K)) {
+            run.CS(0, 0) = fp::add(run.CS(0, 0), 1.0);
+            for (std::int32_t J = 1; J <= K; ++J) {
+                run.CS(0, J) = fp::add(run.CS(0, J), X(I, J));
+                for (std::int32_t L = 1; L <= J; ++L) run.CS(J, L) = fp::add(run.CS(J, L), fp::mul(X(I, L), X(I, J)));
+            }
+        } else {
+            for (std::int32_t J = 1; J <= K; ++J) {
+                if (static_cast<std::int32_t>(X(I, K + J)) != 1) continue;
+                run.PS(0, J) = fp::add(run.PS(0, J), X(I, J));
+                for (std::int32_t L = 1; L <= J; ++L) {
+                    if (static_cast<std::int32_t>(X(I, K + L)) == 1) {
+                        run.PSN(J, L) = run.PSN(J, L) + 1;
+                        run.PS(J, L) = fp::add(run.PS(J, L), fp::mul(X(I, L), X(I, J)));
+                    }
+                }
+            }
+        }
+        const std::int32_t m = static_cast<std::int32_t>(X(I, 2 * K + 1));
+        std::int32_t H1 = 1, H2 = 1;
+        for (std::int32_t J = 1; J <= K; ++J) {
+            if (static_cast<std::int32_t>(X(I, K + J)) == 1)
+                run.PA(I, H1++) = J;
+            else
+                run.PA(I, m + H2++) = J;
+        }
+    }
+}
+
+void build_pattern_table(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    IMat& P = run.P;
+    for (std::int32_t J = 1; J <= K; ++J) P(1, J) = J;
+    P(1, K + 1) = 0;
+    P(1, K + 2) = 0;
+    run.NPATT = 1;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        std::int32_t FOUND = 0;
+        const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
+        if (m == K) {
+            P(1, K + 2) = P(1, K + 2) + 1;
+            FOUND = 1;
+        } else if (run.NPATT >= 2) {
+            for (std::int32_t L = 2; L <= run.NPATT && FOUND != 1; ++L) {
+                std::int32_t PREV = 1;
+                for (std::int32_t J = 1; J <= K; ++J) {
+                    if (run.PA(I, J) == P(L, J) && K - m == P(L, K + 1) && PREV == 1) {
+                        if (J == K) {
+                            P(L, K + 2) = P(L, K + 2) + 1;
+                            FOUND = 1;
+                        }
+                    } else {
+                        PREV = 0;
+                    }
+                }
+            }
+        }
+        if (FOUND == 1) continue;
+        if (run.NPATT + 1 > P.last_row()) P.grow_rows(P.last_row() * 2);
+        run.NPATT = run.NPATT + 1;
+        for (std::int32_t M = 1; M <= K; ++M) P(run.NPATT, M) = run.PA(I, M);
+        P(run.NPATT, K + 2) = 1;
+        P(run.NPATT, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
+    }
+}
+
+void e_step(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    Mat& X = run.X;
+    Mat& SS = run.SS;
+    for (std::int32_t J = 0; J <= K; ++J)
+        for (std::int32_t L = 0; L <= K; ++L) SS(J, L) = 0.0;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        if (!(X(I, 2 * K + 1) < static_cast<double>(K))) continue;
+        for (std::int32_t J = 1; J <= K; ++J) {
+            if (X(I, K + J) == 0.0) {
+                X(I, J) = 0.0;
+                for (std::int32_t L = 0; L <= K - 1; ++L) {
+                    if (L < J)
+                        X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L)), X(I, J));
+                    else
+                        X(I, J) = fp::add(fp::mul(run.B(J, L), X(I, L + 1)), X(I, J));
+                }
+                if (run.BMOD == 1 && X(I, 2 * K + 1) == static_cast<double>(K - 1))
+                    X(I, J) = fp::add(fp::mul(X(I, J), run.YHAT), run.YINT);
+                SS(0, J) = fp::add(X(I, J), SS(0, J));
+            }
+            for (std::int32_t L = 1; L <= J; ++L)
+                if (X(I, K + J) == 0.0 || X(I, K + L) == 0.0) SS(J, L) = fp::add(fp::mul(X(I, L), X(I, J)), SS(J, L));
+        }
+    }
+    for (std::int32_t I = 1; I <= K; ++I) {
+        SS(0, I) = fp::add(fp::add(run.PS(0, I), run.CS(0, I)), SS(0, I));
+        for (std::int32_t J = 1; J <= I; ++J)
+            SS(I, J) = fp::add(fp::add(fp::add(run.CORR(I, J), run.PS(I, J)), run.CS(I, J)), SS(I, J));
+    }
+}
+
+void correction(Run& run) {
+    const std::int32_t K = run.K;
+    IMat& P = run.P;
+    Mat& G = run.G;
+    Mat& T = run.T;
+    for (std::int32_t J = 0; J <= K; ++J)
+        for (std::int32_t M = 0; M <= K; ++M) run.CORR(J, M) = 0.0;
+    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
+        const std::int32_t m = P(L, K + 1);
+        build_moments(run);
+        for (std::int32_t I = 1; I <= K; ++I) {
+            for (std::int32_t J = 1; J <= K; ++J) T(I, J) = G(I, P(L, J));
+            G(I, 0) = G(0, P(L, I));
+        }
+        for (std::int32_t I = 1; I <= K; ++I) {
+            for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
+            G(0, I) = G(I, 0);
+        }
+        for (std::int32_t KI = 0; KI <= K - m; ++KI) sweep(G, run.H, KI, K);
+        for (std::int32_t J = K - m + 1; J <= K; ++J) {
+            for (std::int32_t M = K - m + 1; M <= J; ++M) {
+                double& c = run.CORR(P(L, J), P(L, M));
+                c = fp::add(fp::mul(fp::mul(static_cast<double>(P(L, K + 2)), run.H(J, M)), run.CN), c);
+            }
+        }
+    }
+}
+
+std::string listing(const format::Format& f) {
+    std::string out;
+    for (std::size_t k = 0; k < f.code.size(); ++k) {
+        const format::Instr& in = f.code[k];
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%zu: op %d r=%d w=%d d=%d e=%d jump=%d error=%d '%s'\n", k,
+                      static_cast<int>(in.op), in.r, in.w, in.d, in.e, in.jump, in.error, in.text.c_str());
+        out += buf;
+    }
+    return out;
+}
+
+}  // namespace talvo::reference
