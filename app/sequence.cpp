@@ -11,7 +11,6 @@
 #include "estimate/em.h"
 #include "estimate/start.h"
 #include "missing/coding.h"
-#include "missing/patterns.h"
 #include "missing/summary.h"
 #include "results/results.h"
 #include "state/allocate.h"
@@ -42,8 +41,7 @@ void sequence(Run& run) {
     allocate(run);
     read_data(run);
     show_first_cases(run);
-    code_and_sum(run);
-    build_pattern_table(run);
+    code_and_classify(run);
     summarise_missingness(run);
     start_values(run);
     em(run);

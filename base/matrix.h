@@ -79,6 +79,10 @@ public:
         assert(i >= lo_ && i < lo_ + static_cast<std::int64_t>(a_.size()));
         return a_[static_cast<std::size_t>(i - lo_)];
     }
+    const T& operator()(std::int64_t i) const {
+        assert(i >= lo_ && i < lo_ + static_cast<std::int64_t>(a_.size()));
+        return a_[static_cast<std::size_t>(i - lo_)];
+    }
 
 private:
     std::int64_t lo_ = 0;
@@ -87,5 +91,6 @@ private:
 
 using Mat = Matrix<double>;
 using IMat = Matrix<std::int32_t>;
+using FlagMat = Matrix<std::uint8_t>;
 
 }  // namespace talvo

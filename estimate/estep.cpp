@@ -39,38 +39,37 @@ void merge(Run& run) {
 
 void e_step(Run& run) {
     const std::int32_t N = run.N, K = run.K;
-    Mat& X = run.X;
     Mat& SS = run.SS;
     clear_sums(run);
     const bool attrition = run.BMOD == 1;
-    const double one_missing = static_cast<double>(K - 1);
-    std::vector<std::int32_t> missing(static_cast<std::size_t>(K));
     for (std::int32_t I = 1; I <= N; ++I) {
-        double* x = X.row(I);
-        const double observed = x[2 * K + 1];
-        if (!(observed < static_cast<double>(K))) continue;
-        const double* flag = x + K;  // flag[J] is X(I,K+J)
-        std::size_t missed = 0;      // missing variables before J, ascending
+        const std::int32_t L = run.PATT(I);
+        if (L == 1) continue;  // complete: its sums are in CS
+        double* x = run.X.row(I);
+        const std::uint8_t* observed = run.OBS.row(L) - 1;                   // observed[J] for J = 1..K
+        const std::int32_t* missing = run.P.row(L) + (K - run.P(L, K + 1));  // ascending
+        std::int32_t missed = 0;                                             // missing variables before J
         for (std::int32_t J = 1; J <= K; ++J) {
             double* ss = SS.row(J);
-            if (flag[J] == 0.0) {
+            if (!observed[J]) {
                 // Filled in sequence: variables before J hold this pass's
                 // values, missing ones after it still the previous pass's.
                 const double* b = run.B.row(J);
                 double s = 0.0;
-                for (std::int32_t L = 0; L < J; ++L) s = fp::add(fp::mul(b[L], x[L]), s);
-                for (std::int32_t L = J; L <= K - 1; ++L) s = fp::add(fp::mul(b[L], x[L + 1]), s);
-                if (attrition && observed == one_missing) s = fp::add(fp::mul(s, run.YHAT), run.YINT);
+                for (std::int32_t M = 0; M < J; ++M) s = fp::add(fp::mul(b[M], x[M]), s);
+                for (std::int32_t M = J; M <= K - 1; ++M) s = fp::add(fp::mul(b[M], x[M + 1]), s);
+                // The attrition correction, for a case with one missing value.
+                if (attrition && run.P(L, K + 1) == 1) s = fp::add(fp::mul(s, run.YHAT), run.YINT);
                 x[J] = s;
                 SS(0, J) = fp::add(x[J], SS(0, J));
                 // J missing: every product with it.
-                for (std::int32_t L = 1; L <= J; ++L) ss[L] = fp::add(fp::mul(x[L], x[J]), ss[L]);
-                missing[missed++] = J;
+                for (std::int32_t M = 1; M <= J; ++M) ss[M] = fp::add(fp::mul(x[M], x[J]), ss[M]);
+                ++missed;
             } else {
                 // J observed: the products with the missing variables before it.
-                for (std::size_t a = 0; a < missed; ++a) {
-                    const std::int32_t L = missing[a];
-                    ss[L] = fp::add(fp::mul(x[L], x[J]), ss[L]);
+                for (std::int32_t a = 0; a < missed; ++a) {
+                    const std::int32_t M = missing[a];
+                    ss[M] = fp::add(fp::mul(x[M], x[J]), ss[M]);
                 }
             }
         }
@@ -81,9 +80,11 @@ void e_step(Run& run) {
 void complete_cases(Run& run) {
     const std::int32_t N = run.N, K = run.K;
     for (std::int32_t I = 1; I <= N; ++I) {
+        const std::int32_t L = run.PATT(I);
+        if (L == 1) continue;
         double* x = run.X.row(I);
         for (std::int32_t J = 1; J <= K; ++J)
-            if (x[K + J] == 0.0) x[J] = prediction(run, I, J);
+            if (!run.OBS(L, J)) x[J] = prediction(run, I, J);
     }
 }
 

@@ -1,4 +1,5 @@
-// Missing-value coding and the complete-case and pairwise sums.
+// Missing-value coding, the complete-case and pairwise sums, and each
+// case's missingness pattern.
 #pragma once
 
 #include "state/run.h"
@@ -6,9 +7,10 @@
 namespace talvo {
 
 // Clears the sums and the later matrices, then makes one pass over the
-// cases: codes each value observed or missing in X itself, counts the
-// observed variables, adds the case to CS (complete) or to PS and PSN
-// (incomplete), and writes its row of PA.
-void code_and_sum(Run& run);
+// cases: codes each value observed or missing (a missing one is stored as
+// 0), adds the case to CS (complete) or to PS and PSN (incomplete), and
+// finds its row in the pattern table (PATT), opening a new row for a new
+// set of observed variables.
+void code_and_classify(Run& run);
 
 }  // namespace talvo

@@ -38,7 +38,6 @@ void summarise_missingness(Run& run) {
     Item ps2 = Item::of(run.PS2);
     run.con.write(percent, {&ps2, 1});
     run.con.pause("0 Press <ENTER> to continue ");
-    run.PA.release();
 }
 
 }  // namespace talvo

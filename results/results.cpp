@@ -42,9 +42,8 @@ void write_results(Run& run) {
     for (std::int32_t I = 1; I <= N; ++I) {
         put(run.X, I);
         run.dat.write(user, row);
-        const double* x = run.X.row(I);
         for (std::int32_t J = 1; J <= K; ++J)
-            flag_items[static_cast<std::size_t>(J - 1)] = Item::of_int(static_cast<std::int32_t>(x[K + J]));
+            flag_items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.OBS(run.PATT(I), J));
         run.dat.write(flags, flag_items);
     }
     run.dat.close();

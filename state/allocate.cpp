@@ -15,18 +15,21 @@ void check_sizes(const Params& p) {
 
 std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K) {
     const auto n = static_cast<std::uint64_t>(N), k = static_cast<std::uint64_t>(K);
-    // X: N x (2K+2) doubles; PA: N x (K+2) integers; eleven (K+1) x (K+1)
-    // matrices; the first rows of P; R.
-    auto x = checked_mul(n, 2 * k + 2);
+    // X: N x (K+1) doubles and a pattern number per case; eleven (K+1) x (K+1)
+    // matrices; the pattern table at its largest (a row of K+2 integers and
+    // K flags for each pattern there can be); R.
+    auto x = checked_mul(n, k + 1);
     if (x) x = checked_mul(*x, 8);
-    auto pa = checked_mul(n, k + 2);
-    if (pa) pa = checked_mul(*pa, 4);
+    if (x) x = checked_add(*x, 4 * n);
+    const std::uint64_t patterns = k < 63 && (std::uint64_t{1} << k) < n + 1 ? std::uint64_t{1} << k : n + 1;
+    auto table = checked_mul(patterns, k + 2);
+    if (table) table = checked_mul(*table, 5);
     auto sq = checked_mul(k + 1, k + 1);
     if (sq) sq = checked_mul(*sq, 8 * 11);
-    if (!x || !pa || !sq) return std::nullopt;
-    auto total = checked_add(*x, *pa);
+    if (!x || !table || !sq) return std::nullopt;
+    auto total = checked_add(*x, *table);
     if (total) total = checked_add(*total, *sq);
-    if (total) total = checked_add(*total, 64 * (k + 2) * 4 + 8 * (k + 1));
+    if (total) total = checked_add(*total, 8 * (k + 1));
     return total;
 }
 
@@ -36,7 +39,8 @@ void allocate(Run& run) {
     if (!need) stop(std::string(kNoStorage));
     ensure_memory(*need);
     try {
-        run.X.allocate(1, N, 0, 2 * K + 1);
+        run.X.allocate(1, N, 0, K);
+        run.PATT.allocate(1, N);
         for (Mat* m : {&run.B, &run.CS, &run.PS, &run.SS, &run.G, &run.H, &run.T, &run.COV, &run.CORR})
             m->allocate(0, K, 0, K);
         run.PSN.allocate(0, K, 0, K);
@@ -45,8 +49,8 @@ void allocate(Run& run) {
         std::int64_t rows = run.PTN < 1 ? 1 : run.PTN;
         if (rows > N + 1) rows = N + 1;
         run.P.allocate(1, rows, 1, K + 2);
+        run.OBS.allocate(1, rows, 1, K);
         run.R.allocate(0, K);
-        run.PA.allocate(1, N, 1, K + 2);
     } catch (const std::bad_alloc&) {
         stop(std::string(kNoStorage));
     }

@@ -32,7 +32,12 @@ struct Params {
 
 struct Run : Params {
     // Work arrays (allocated once, after the dialog).
-    Mat X;             // 1..N by 0..2K+1: constant, values, observed flags, observed count
+    // The data, 1..N by 0..K: column 0 the constant 1 (once coded), then the
+    // values as read; once coded, a missing value is 0, later its filled-in
+    // value. The observed flags and counts are those of each case's pattern:
+    // PATT(I) is the row of case I in the pattern table.
+    Mat X;
+    Vector<std::int32_t> PATT;
     Mat B;             // 0..K by 0..K: regression of each variable on the others
     Mat CS;            // complete-case sums
     Mat PS;            // pairwise sums over the incomplete cases
@@ -44,8 +49,8 @@ struct Run : Params {
     Mat COV;           // estimate: covariances (divisor N-1), means in row 0
     Mat CORR;          // conditional covariance correction
     IMat P;            // 1..NPATT (grows) by 1..K+2: pattern table
+    FlagMat OBS;       // 1..NPATT by 1..K: 1 where the pattern observes the variable
     Vector<double> R;  // 0..K: residuals of one case
-    IMat PA;           // 1..N by 1..K+2: per-case variable order, released after the report
 
     // Scalars.
     std::int32_t NPATT = 0;

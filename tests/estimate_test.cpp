@@ -11,7 +11,6 @@
 #include "estimate/sweep.h"
 #include "helpers.h"
 #include "missing/coding.h"
-#include "missing/patterns.h"
 
 namespace talvo {
 namespace {
@@ -57,10 +56,7 @@ TEST(Sweep, ExamplesAndAZeroPivot) {
     EXPECT_EQ(report_of([&] { sweep(Z, W, 1, 1); }), fault_report(6103, "divide by zero"));
 }
 
-void analyse(Run& r) {
-    code_and_sum(r);
-    build_pattern_table(r);
-}
+void analyse(Run& r) { code_and_classify(r); }
 
 TEST(StartValues, PairwiseFactorsAreWholeNumberQuotients) {
     // N = 10, eight complete cases, variable 1 observed in one incomplete case: 10 div 9 = 1.

@@ -14,7 +14,6 @@
 #include "estimate/sweep.h"
 #include "helpers.h"
 #include "missing/coding.h"
-#include "missing/patterns.h"
 #include "reference/reference.h"
 
 namespace talvo {
@@ -89,19 +88,30 @@ TEST_P(Kernels, SweepRunsMatchPivotByPivot) {
     EXPECT_GT(faults, 10);  // the faults were exercised too
 }
 
-TEST_P(Kernels, CodingSumsMatch) {
+// The coding, the sums and the pattern table (found through an index) give
+// those of the straightforward pass and the plain scan of the table.
+TEST_P(Kernels, CodingSumsAndPatternsMatch) {
     std::mt19937_64 gen(11);
-    for (int trial = 0; trial < 30; ++trial) {
-        const int K = 1 + static_cast<int>(gen() % 30), N = 1 + static_cast<int>(gen() % 300);
-        auto cases = random_cases(gen, N, K, (gen() % 60) / 100.0);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int K = 1 + static_cast<int>(gen() % 70), N = 1 + static_cast<int>(gen() % 300);
+        auto cases = random_cases(gen, N, K, (gen() % 100) / 100.0);
         TestRun a(cases), b(cases);
-        code_and_sum(a.run);
-        reference::code_and_sum(b.run);
+        // Small tables must grow.
+        a.run.P.allocate(1, 1 + static_cast<int>(gen() % 5), 1, K + 2);
+        a.run.OBS.allocate(1, a.run.P.last_row(), 1, K);
+        code_and_classify(a.run);
+        reference::code_and_classify(b.run);
         expect_same(a.run.X, b.run.X, "X");
         expect_same(a.run.CS, b.run.CS, "CS");
         expect_same(a.run.PS, b.run.PS, "PS");
+        ASSERT_EQ(a.run.NPATT, b.run.NPATT) << "trial " << trial;
         for (int i = 0; i <= K; ++i)
             for (int j = 0; j <= K; ++j) ASSERT_EQ(a.run.PSN(i, j), b.run.PSN(i, j));
+        for (int L = 1; L <= a.run.NPATT; ++L) {
+            for (int j = 1; j <= K + 2; ++j) ASSERT_EQ(a.run.P(L, j), b.run.P(L, j)) << trial << " " << L;
+            for (int j = 1; j <= K; ++j) ASSERT_EQ(a.run.OBS(L, j), b.run.OBS(L, j)) << trial << " " << L;
+        }
+        for (int I = 1; I <= N; ++I) ASSERT_EQ(a.run.PATT(I), b.run.PATT(I));
     }
 }
 
@@ -116,8 +126,7 @@ TEST_P(Kernels, CompletionAndCorrectionMatchOverWholeRuns) {
             r->YINT = 0.25;
             r->YHAT = 1.5;
             r->SIV = 2;
-            code_and_sum(*r);
-            build_pattern_table(*r);
+            code_and_classify(*r);
         }
         std::string ra = report_of([&] { start_values(a.run); });
         ASSERT_EQ(ra, report_of([&] { start_values(b.run); }));

@@ -1,12 +1,8 @@
 // Missing-value coding, the sums and the pattern table.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "helpers.h"
 #include "missing/coding.h"
-#include "missing/patterns.h"
-#include "reference/reference.h"
 
 namespace talvo {
 namespace {
@@ -16,16 +12,16 @@ using testing::TestRun;
 TEST(Coding, SumsOfTheSmallExample) {
     TestRun t({{1, 2}, {9, 4}, {5, 9}});
     talvo::Run& r = t.run;
-    code_and_sum(r);
+    code_and_classify(r);
     // Row by row: row 0 then the lower triangle; CS(0,0) counts the complete cases.
     EXPECT_EQ((std::vector<double>{r.CS(0, 0), r.CS(0, 1), r.CS(0, 2), r.CS(1, 1), r.CS(2, 1), r.CS(2, 2)}),
               (std::vector<double>{1, 1, 2, 1, 2, 4}));
     EXPECT_EQ((std::vector<double>{r.PS(0, 1), r.PS(0, 2), r.PS(1, 1), r.PS(2, 1), r.PS(2, 2)}),
               (std::vector<double>{5, 4, 25, 0, 16}));
     EXPECT_EQ((std::vector<int>{r.PSN(1, 1), r.PSN(2, 1), r.PSN(2, 2)}), (std::vector<int>{1, 0, 1}));
-    // Case 2: the missing value stored as 0, its flag 0, one variable observed.
-    EXPECT_EQ((std::vector<double>{r.X(2, 0), r.X(2, 1), r.X(2, 2), r.X(2, 3), r.X(2, 4), r.X(2, 5)}),
-              (std::vector<double>{1, 0, 4, 0, 1, 1}));
+    // Case 2: the missing value stored as 0; its pattern misses variable 1.
+    EXPECT_EQ((std::vector<double>{r.X(2, 0), r.X(2, 1), r.X(2, 2)}), (std::vector<double>{1, 0, 4}));
+    EXPECT_EQ((std::vector<int>{r.OBS(r.PATT(2), 1), r.OBS(r.PATT(2), 2)}), (std::vector<int>{0, 1}));
     // Nothing above the diagonal.
     EXPECT_EQ(r.CS(1, 2) + r.PS(1, 2) + r.PSN(1, 2), 0.0);
 }
@@ -39,16 +35,16 @@ TEST(Coding, WhatCountsAsMissing) {
                  {-9, -10.0, false}, {-9, -8.5, false}, {9.5, 9.5, false}, {9, 0.5, false}};
     for (const Case& c : cases) {
         TestRun t({{c.value, 1.0}}, c.code);
-        code_and_sum(t.run);
-        EXPECT_EQ(t.run.X(1, 3), c.missing ? 0.0 : 1.0) << c.code << " " << c.value;
+        code_and_classify(t.run);
+        EXPECT_EQ(t.run.OBS(t.run.PATT(1), 1), c.missing ? 0 : 1) << c.code << " " << c.value;
+        EXPECT_EQ(t.run.X(1, 1), c.missing ? 0.0 : c.value);
     }
 }
 
 TEST(Patterns, NumberedByFirstOccurrenceObservedFirst) {
     TestRun t({{1, 9, 1, 1}, {9, 1, 1, 1}, {1, 9, 1, 1}, {1, 1, 1, 1}, {1, 9, 1, 9}, {9, 9, 9, 9}, {9, 1, 9, 1}});
     talvo::Run& r = t.run;
-    code_and_sum(r);
-    build_pattern_table(r);
+    code_and_classify(r);
     std::vector<std::vector<int>> rows;
     for (int L = 1; L <= r.NPATT; ++L) {
         rows.emplace_back();
@@ -60,26 +56,6 @@ TEST(Patterns, NumberedByFirstOccurrenceObservedFirst) {
                                                    {1, 3, 2, 4, 2, 1},
                                                    {1, 2, 3, 4, 4, 1},
                                                    {2, 4, 1, 3, 2, 1}}));
-}
-
-TEST(Patterns, TheIndexBuildsTheTableOfThePlainScan) {
-    std::mt19937_64 gen(20261206);
-    for (int trial = 0; trial < 40; ++trial) {
-        const int K = 1 + static_cast<int>(gen() % 70);  // keys of one and of two words
-        const int N = 1 + static_cast<int>(gen() % 400);
-        const double rate = (gen() % 100) / 100.0;
-        std::vector<std::vector<double>> cases(N, std::vector<double>(K));
-        for (auto& c : cases)
-            for (auto& v : c) v = std::uniform_real_distribution<double>(0, 1)(gen) < rate ? 9.0 : 1.0;
-        TestRun a(cases), b(cases);
-        a.run.P.allocate(1, 1 + static_cast<int>(gen() % 5), 1, K + 2);  // small tables must grow
-        for (talvo::Run* r : {&a.run, &b.run}) code_and_sum(*r);
-        build_pattern_table(a.run);
-        reference::build_pattern_table(b.run);
-        ASSERT_EQ(a.run.NPATT, b.run.NPATT) << "trial " << trial;
-        for (int L = 1; L <= a.run.NPATT; ++L)
-            for (int j = 1; j <= K + 2; ++j) ASSERT_EQ(a.run.P(L, j), b.run.P(L, j)) << trial << " " << L;
-    }
 }
 
 }  // namespace

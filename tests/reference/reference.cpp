@@ -9,9 +9,30 @@
 
 namespace talvo::reference {
 
-void code_and_sum(Run& run) {
+namespace {
+
+// The data matrix as the formulas write it: column 0 the constant 1, 1..K
+// the values, K+1..2K the observed flags, 2K+1 the observed count.
+Mat wide(const Run& run) {
     const std::int32_t N = run.N, K = run.K;
-    Mat& X = run.X;
+    Mat X;
+    X.allocate(1, N, 0, 2 * K + 1);
+    for (std::int32_t I = 1; I <= N; ++I) {
+        for (std::int32_t J = 0; J <= K; ++J) X(I, J) = run.X(I, J);
+        if (run.PATT(I) == 0) continue;  // not yet coded
+        for (std::int32_t J = 1; J <= K; ++J) X(I, K + J) = run.OBS(run.PATT(I), J);
+        X(I, 2 * K + 1) = K - run.P(run.PATT(I), K + 1);
+    }
+    return X;
+}
+
+}  // namespace
+
+void code_and_classify(Run& run) {
+    const std::int32_t N = run.N, K = run.K;
+    Mat X = wide(run);
+    IMat PA;
+    PA.allocate(1, N, 1, K + 2);
     for (std::int32_t I = 0; I <= K; ++I) {
         for (std::int32_t J = 0; J <= K; ++J) {
             for (Mat* m : {&run.SS, &run.CS, &run.PS, &run.B, &run.CORR, &run.G, &run.H, &run.T, &run.COV})
@@ -53,15 +74,12 @@ void code_and_sum(Run& run) {
         std::int32_t H1 = 1, H2 = 1;
         for (std::int32_t J = 1; J <= K; ++J) {
             if (static_cast<std::int32_t>(X(I, K + J)) == 1)
-                run.PA(I, H1++) = J;
+                PA(I, H1++) = J;
             else
-                run.PA(I, m + H2++) = J;
+                PA(I, m + H2++) = J;
         }
     }
-}
-
-void build_pattern_table(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
+    // The table by the plain scan.
     IMat& P = run.P;
     for (std::int32_t J = 1; J <= K; ++J) P(1, J) = J;
     P(1, K + 1) = 0;
@@ -69,18 +87,20 @@ void build_pattern_table(Run& run) {
     run.NPATT = 1;
     for (std::int32_t I = 1; I <= N; ++I) {
         std::int32_t FOUND = 0;
-        const std::int32_t m = static_cast<std::int32_t>(run.X(I, 2 * K + 1));
+        const std::int32_t m = static_cast<std::int32_t>(X(I, 2 * K + 1));
         if (m == K) {
             P(1, K + 2) = P(1, K + 2) + 1;
             FOUND = 1;
+            run.PATT(I) = 1;
         } else if (run.NPATT >= 2) {
             for (std::int32_t L = 2; L <= run.NPATT && FOUND != 1; ++L) {
                 std::int32_t PREV = 1;
                 for (std::int32_t J = 1; J <= K; ++J) {
-                    if (run.PA(I, J) == P(L, J) && K - m == P(L, K + 1) && PREV == 1) {
+                    if (PA(I, J) == P(L, J) && K - m == P(L, K + 1) && PREV == 1) {
                         if (J == K) {
                             P(L, K + 2) = P(L, K + 2) + 1;
                             FOUND = 1;
+                            run.PATT(I) = L;
                         }
                     } else {
                         PREV = 0;
@@ -89,17 +109,27 @@ void build_pattern_table(Run& run) {
             }
         }
         if (FOUND == 1) continue;
-        if (run.NPATT + 1 > P.last_row()) P.grow_rows(P.last_row() * 2);
+        if (run.NPATT + 1 > P.last_row()) {
+            P.grow_rows(P.last_row() * 2);
+            run.OBS.grow_rows(P.last_row());
+        }
         run.NPATT = run.NPATT + 1;
-        for (std::int32_t M = 1; M <= K; ++M) P(run.NPATT, M) = run.PA(I, M);
+        for (std::int32_t M = 1; M <= K; ++M) P(run.NPATT, M) = PA(I, M);
         P(run.NPATT, K + 2) = 1;
-        P(run.NPATT, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - run.X(I, 2 * K + 1));
+        P(run.NPATT, K + 1) = static_cast<std::int32_t>(static_cast<double>(K) - X(I, 2 * K + 1));
+        run.PATT(I) = run.NPATT;
+    }
+    // What the program keeps: the coded values and each pattern's flags.
+    for (std::int32_t J = 1; J <= K; ++J) run.OBS(1, J) = 1;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        for (std::int32_t J = 0; J <= K; ++J) run.X(I, J) = X(I, J);
+        for (std::int32_t J = 1; J <= K; ++J) run.OBS(run.PATT(I), J) = static_cast<std::uint8_t>(X(I, K + J));
     }
 }
 
 void e_step(Run& run) {
     const std::int32_t N = run.N, K = run.K;
-    Mat& X = run.X;
+    Mat X = wide(run);
     Mat& SS = run.SS;
     for (std::int32_t J = 0; J <= K; ++J)
         for (std::int32_t L = 0; L <= K; ++L) SS(J, L) = 0.0;
@@ -121,6 +151,7 @@ void e_step(Run& run) {
             for (std::int32_t L = 1; L <= J; ++L)
                 if (X(I, K + J) == 0.0 || X(I, K + L) == 0.0) SS(J, L) = fp::add(fp::mul(X(I, L), X(I, J)), SS(J, L));
         }
+        for (std::int32_t J = 1; J <= K; ++J) run.X(I, J) = X(I, J);
     }
     for (std::int32_t I = 1; I <= K; ++I) {
         SS(0, I) = fp::add(fp::add(run.PS(0, I), run.CS(0, I)), SS(0, I));

@@ -11,14 +11,15 @@
 
 namespace talvo::reference {
 
-// Coding, complete-case and pairwise sums, and each case's row of PA.
-void code_and_sum(Run& run);
+// Coding, the complete-case and pairwise sums, each case's variable order
+// (observed first) and the pattern table by the plain scan: each incomplete
+// case compared, position by position, with the patterns found so far. It
+// works on the data matrix as the formulas write it, 1..N by 0..2K+1
+// (constant, values, observed flags, observed count), and leaves in the run
+// what the program keeps of it.
+void code_and_classify(Run& run);
 
-// The pattern table by the plain scan: each incomplete case compared,
-// position by position, with the patterns found so far.
-void build_pattern_table(Run& run);
-
-// The completion step and the rebuilding of SS.
+// The completion step and the rebuilding of SS, on that data matrix.
 void e_step(Run& run);
 
 // CORR, each pattern swept pivot by pivot.
