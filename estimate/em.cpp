@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/fp.h"
+#include "estimate/correction.h"
 #include "estimate/estep.h"
 #include "estimate/sweep.h"
 
@@ -89,36 +90,6 @@ void regressions(Run& run) {
             if (Q == K && KI == 0) check_convergence(run);
         }
         for (std::int32_t I = 0; I <= K; ++I) run.B(Q, I) = run.H(K, I);
-    }
-}
-
-void correction(Run& run) {
-    const std::int32_t K = run.K;
-    IMat& P = run.P;
-    Mat& G = run.G;
-    Mat& T = run.T;
-    for (std::int32_t J = 0; J <= K; ++J)
-        for (std::int32_t M = 0; M <= K; ++M) run.CORR(J, M) = 0.0;
-    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
-        const std::int32_t m = P(L, K + 1);
-        build_moments(run);
-        // Into the pattern's order: observed variables first.
-        for (std::int32_t I = 1; I <= K; ++I) {
-            for (std::int32_t J = 1; J <= K; ++J) T(I, J) = G(I, P(L, J));
-            G(I, 0) = G(0, P(L, I));
-        }
-        for (std::int32_t I = 1; I <= K; ++I) {
-            for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
-            G(0, I) = G(I, 0);
-        }
-        sweep_pivots(G, run.H, K - m, K);
-        const double cases = static_cast<double>(P(L, K + 2));
-        for (std::int32_t J = K - m + 1; J <= K; ++J) {
-            for (std::int32_t M = K - m + 1; M <= J; ++M) {
-                double& c = run.CORR(P(L, J), P(L, M));
-                c = fp::add(fp::mul(fp::mul(cases, run.H(J, M)), run.CN), c);
-            }
-        }
     }
 }
 

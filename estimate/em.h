@@ -18,9 +18,4 @@ void build_moments(Run& run);
 // way, after pivot 0 of the last regression.
 void regressions(Run& run);
 
-// CORR for the next completion step: for each incomplete pattern, its case
-// count times the covariance of its missing variables given its observed
-// ones, times N/(N-1).
-void correction(Run& run);
-
 }  // namespace talvo

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/matrix.h"
 #include "textio/console.h"
@@ -38,18 +39,22 @@ struct Run : Params {
     // PATT(I) is the row of case I in the pattern table.
     Mat X;
     Vector<std::int32_t> PATT;
-    Mat B;             // 0..K by 0..K: regression of each variable on the others
-    Mat CS;            // complete-case sums
-    Mat PS;            // pairwise sums over the incomplete cases
-    IMat PSN;          // pairwise counts over the incomplete cases
-    Mat SS;            // sums of squares and cross-products
-    Mat G;             // matrix being swept
-    Mat H;             // sweep result
-    Mat T;             // reordering scratch
-    Mat COV;           // estimate: covariances (divisor N-1), means in row 0
-    Mat CORR;          // conditional covariance correction
-    IMat P;            // 1..NPATT (grows) by 1..K+2: pattern table
-    FlagMat OBS;       // 1..NPATT by 1..K: 1 where the pattern observes the variable
+    Mat B;        // 0..K by 0..K: regression of each variable on the others
+    Mat CS;       // complete-case sums
+    Mat PS;       // pairwise sums over the incomplete cases
+    IMat PSN;     // pairwise counts over the incomplete cases
+    Mat SS;       // sums of squares and cross-products
+    Mat G;        // matrix being swept
+    Mat H;        // sweep result
+    Mat T;        // reordering scratch
+    Mat COV;      // estimate: covariances (divisor N-1), means in row 0
+    Mat CORR;     // conditional covariance correction
+    IMat P;       // 1..NPATT (grows) by 1..K+2: pattern table
+    FlagMat OBS;  // 1..NPATT by 1..K: 1 where the pattern observes the variable
+    // For the correction: the incomplete patterns sorted by their pivot
+    // sequences (made at its first use), and room for each one's block.
+    std::vector<std::int32_t> sweep_order;
+    std::vector<double> sweep_blocks;
     Vector<double> R;  // 0..K: residuals of one case
 
     // Scalars.

@@ -9,11 +9,9 @@
 
 namespace talvo::reference {
 
-namespace {
-
 // The data matrix as the formulas write it: column 0 the constant 1, 1..K
 // the values, K+1..2K the observed flags, 2K+1 the observed count.
-Mat wide(const Run& run) {
+Mat widen(const Run& run) {
     const std::int32_t N = run.N, K = run.K;
     Mat X;
     X.allocate(1, N, 0, 2 * K + 1);
@@ -26,11 +24,9 @@ Mat wide(const Run& run) {
     return X;
 }
 
-}  // namespace
-
 void code_and_classify(Run& run) {
     const std::int32_t N = run.N, K = run.K;
-    Mat X = wide(run);
+    Mat X = widen(run);
     IMat PA;
     PA.allocate(1, N, 1, K + 2);
     for (std::int32_t I = 0; I <= K; ++I) {
@@ -127,9 +123,8 @@ void code_and_classify(Run& run) {
     }
 }
 
-void e_step(Run& run) {
+void e_step(Run& run, Mat& X) {
     const std::int32_t N = run.N, K = run.K;
-    Mat X = wide(run);
     Mat& SS = run.SS;
     for (std::int32_t J = 0; J <= K; ++J)
         for (std::int32_t L = 0; L <= K; ++L) SS(J, L) = 0.0;

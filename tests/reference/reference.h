@@ -19,8 +19,12 @@ namespace talvo::reference {
 // what the program keeps of it.
 void code_and_classify(Run& run);
 
-// The completion step and the rebuilding of SS, on that data matrix.
-void e_step(Run& run);
+// That data matrix, made from a coded run.
+Mat widen(const Run& run);
+
+// The completion step and the rebuilding of SS on that data matrix; the
+// filled-in values are copied into the run.
+void e_step(Run& run, Mat& X);
 
 // CORR, each pattern swept pivot by pivot.
 void correction(Run& run);

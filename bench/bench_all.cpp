@@ -1,0 +1,151 @@
+// Every benchmark of the program, each figure beside a baseline measured in
+// the same run, on synthetic data (correlated normal values, 20% of them
+// missing at random, written as -99):
+//   bench_all [em] [run] [results] [memory] [intake]   (default: all)
+// em       seconds per EM pass for 200,000 x 50, 100,000 x 20 and
+//          1,000,000 x 10, on every thread and on one; the baseline is the
+//          straightforward pass (completion step with every flag tested,
+//          each pattern's moment matrix swept whole); for 1,000,000 x 10
+//          also the streaming floor, one summing pass over the same values
+// run      whole runs of 1,000,000 x 10 with the default answers, and with
+//          additional output and (10E25.16); baseline: the same runs with
+//          the straightforward passes
+// results  the four result files of 1,000,000 x 20; baseline: one thread
+// memory   peak memory of a whole run of 1,000,000 x 20 with additional
+//          output; baseline: the values alone as doubles
+// intake   reading the data file of 1,000,000 x 20; baseline: reading its
+//          bytes
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/sequence.h"
+#include "base/threads.h"
+#include "generate.h"
+#include "measure.h"
+#include "straightforward.h"
+
+using namespace talvo;
+using namespace talvo::bench;
+
+namespace {
+
+Scratch scratch;
+
+// The data file of a shape, written once.
+std::string data_file(std::int64_t N, int K) {
+    static std::map<std::pair<std::int64_t, int>, std::string> made;
+    auto& path = made[{N, K}];
+    if (path.empty()) {
+        DataShape shape;
+        shape.N = N;
+        shape.K = K;
+        path = scratch.path("d" + std::to_string(N) + "x" + std::to_string(K) + ".dat");
+        write_data(path, shape);
+    }
+    return path;
+}
+
+void em_pass(std::int64_t N, int K) {
+    Prepared a(data_file(N, K), N, K), b(data_file(N, K), N, K);
+    const int threads = thread_count();
+    auto time_passes = [&](int passes, auto pass) {
+        double best = 1e300;
+        for (int i = 0; i < passes; ++i) best = std::min(best, best_of(1, pass));
+        return best;
+    };
+    const double every = time_passes(3, [&] { a.fast_pass(); });
+    use_threads(1);
+    const double one = time_passes(3, [&] { a.fast_pass(); });
+    use_threads(0);
+    const double base = time_passes(1, [&] { b.straightforward_pass(); });
+    std::printf(
+        "EM pass %7lld x %2d (%6d patterns): %.4f s on %d threads, %.4f s on one; straightforward %.3f s "
+        "(%.1fx)\n",
+        static_cast<long long>(N), K, a.run.NPATT, every, threads, one, base, base / every);
+    if (N == 1000000 && K == 10) {
+        const double floor = time_passes(3, [&] { a.sum_values(); });
+        std::printf("  streaming floor, one summing pass over the values: %.4f s (the pass is %.1fx it)\n", floor,
+                    every / floor);
+    }
+    std::fflush(stdout);
+}
+
+void whole_runs() {
+    const std::string path = data_file(1000000, 10);
+    for (bool all : {false, true}) {
+        const std::string answers = path + "\n1000000\n10\n\n-99\n\n\n\n" + (all ? "1\n(10E25.16)\n" : "\n\n") + "\n\n";
+        const double fast = best_of(2, [&] { whole_run(answers, false); });
+        const double base = best_of(1, [&] { whole_run(answers, true); });
+        std::printf("whole run 1000000 x 10, %s: %.3f s; with straightforward passes %.3f s (%.1fx)\n",
+                    all ? "additional output and (10E25.16)" : "default answers", fast, base, base / fast);
+        std::fflush(stdout);
+    }
+}
+
+void result_files() {
+    Prepared a(data_file(1000000, 20), 1000000, 20);
+    a.fast_pass();
+    a.run.OPTOUT = 1;
+    const double every = best_of(2, [&] { a.write_results(); });
+    use_threads(1);
+    const double one = best_of(2, [&] { a.write_results(); });
+    use_threads(0);
+    std::printf(
+        "result files 1000000 x 20 (temp.cov, .ptn, .dat, .res, %.0f MiB): %.3f s on %d threads; one "
+        "thread %.3f s (%.1fx)\n",
+        mib(a.result_bytes()), every, thread_count(), one, one / every);
+    std::fflush(stdout);
+}
+
+void peak_memory() {
+    const std::string path = data_file(1000000, 20);
+    const std::string answers = path + "\n1000000\n20\n\n-99\n\n3\n\n1\n\n\n\n";
+    pid_t pid = fork();
+    if (pid == 0) {
+        whole_run(answers, false);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    rusage u;
+    getrusage(RUSAGE_CHILDREN, &u);
+    const double peak = static_cast<double>(u.ru_maxrss) / 1024.0, values = mib(1000000.0 * 20 * 8);
+    std::printf(
+        "peak memory, whole run 1000000 x 20 with additional output: %.0f MiB; the values as doubles %.0f MiB "
+        "(%.2fx)\n",
+        peak, values, peak / values);
+    std::fflush(stdout);
+}
+
+void intake() {
+    const std::string path = data_file(1000000, 20);
+    const double bytes = static_cast<double>(std::filesystem::file_size(path));
+    const double raw = best_of(2, [&] { read_bytes(path); });
+    double parse = 1e300;
+    for (int i = 0; i < 2; ++i) parse = std::min(parse, read_values(path, 1000000, 20));
+    std::printf("intake 1000000 x 20 (%.0f MiB): %.3f s, %.0f MiB/s; reading the bytes %.3f s (%.1fx)\n", mib(bytes),
+                parse, mib(bytes) / parse, raw, parse / raw);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::set<std::string> want(argv + 1, argv + argc);
+    auto on = [&](const char* s) { return want.empty() || want.count(s); };
+    if (on("em"))
+        for (auto [N, K] : {std::pair<std::int64_t, int>{200000, 50}, {100000, 20}, {1000000, 10}}) em_pass(N, K);
+    if (on("run")) whole_runs();
+    if (on("results")) result_files();
+    if (on("memory")) peak_memory();
+    if (on("intake")) intake();
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Runs for the benchmarks: a run prepared up to its first pass, its passes
+// with the program's kernels or the straightforward ones, and whole runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "state/run.h"
+
+namespace talvo::bench {
+
+// The data read, coded and summed, the start values set and pass 0 done.
+struct Prepared {
+    Run run;
+    Mat wide;  // the data matrix of the straightforward completion step
+    Prepared(const std::string& path, std::int64_t N, int K);
+    // One pass: the completion step, the regressions, the correction.
+    void fast_pass();
+    void straightforward_pass();
+    // A summing pass over the values of X.
+    void sum_values();
+    void write_results();
+    double result_bytes() const;
+};
+
+// A whole run in this process, the dialog answered from `answers`, its
+// console output thrown away; with the straightforward passes on request.
+void whole_run(const std::string& answers, bool straightforward);
+
+// Reading a file's bytes; reading its N x K values (seconds).
+void read_bytes(const std::string& path);
+double read_values(const std::string& path, std::int64_t N, int K);
+
+}  // namespace talvo::bench
