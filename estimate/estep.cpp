@@ -1,6 +1,7 @@
 #include "estimate/estep.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <vector>
 
@@ -40,7 +41,10 @@ void merge(Run& run) {
 
 // Fills the missing values of case I from the regressions: in ascending
 // order, so variables before J hold this pass's values and missing ones
-// after it still the previous pass's.
+// after it still the previous pass's. Each value is a chain of products and
+// sums of finite numbers; an overflow anywhere in it leaves the end of the
+// chain infinite or not a number, so the chain is checked once, at its end,
+// before the value is stored.
 void fill_case(Run& run, std::int32_t I) {
     const std::int32_t K = run.K, L = run.PATT(I);
     if (L == 1) return;  // complete
@@ -52,43 +56,47 @@ void fill_case(Run& run, std::int32_t I) {
         const std::int32_t J = missing[a];
         const double* b = run.B.row(J);
         double s = 0.0;
-        for (std::int32_t M = 0; M < J; ++M) s = fp::add(fp::mul(b[M], x[M]), s);
-        for (std::int32_t M = J; M <= K - 1; ++M) s = fp::add(fp::mul(b[M], x[M + 1]), s);
-        if (attrition) s = fp::add(fp::mul(s, run.YHAT), run.YINT);
+        for (std::int32_t M = 0; M < J; ++M) s = b[M] * x[M] + s;
+        for (std::int32_t M = J; M <= K - 1; ++M) s = b[M] * x[M + 1] + s;
+        if (attrition) s = s * run.YHAT + run.YINT;
+        if (!std::isfinite(s)) math_fault(Fault::Overflow);
         x[J] = s;
     }
 }
 
-// The rows J = first, first + step, ... of SS (and their SS(0,J)), each a
-// sum over the incomplete cases in ascending order: with J missing every
-// product with it, with J observed the products with the missing variables
-// before it. A row's new values are checked before they are stored.
-void add_rows(Run& run, std::int32_t first, std::int32_t step) {
+// The rows of SS marked in `mine` (and their SS(0,J)), each element a sum
+// over the incomplete cases in ascending order: with J missing every
+// product with it, with J observed the products with the missing
+// variables before it. Within a case each element takes one product, so
+// the rows may be visited in any order. Each new value is checked before
+// it is stored.
+void add_rows(Run& run, const std::vector<char>& mine) {
     const std::int32_t N = run.N, K = run.K;
-    std::vector<double> fresh(static_cast<std::size_t>(K) + 1);
+    double* ss0 = run.SS.row(0);
+    auto add = [](double& sum, double term) {
+        const double t = term + sum;
+        if (!(std::fabs(t) <= DBL_MAX)) math_fault(Fault::Overflow);
+        sum = t;
+    };
     for (std::int32_t I = 1; I <= N; ++I) {
         const std::int32_t L = run.PATT(I);
         if (L == 1) continue;
         const double* x = run.X.row(I);
-        const std::uint8_t* observed = run.OBS.row(L) - 1;  // observed[J] for J = 1..K
-        const std::int32_t* missing = run.P.row(L) + (K - run.P(L, K + 1));
-        const std::int32_t* end = run.P.row(L) + K;
-        for (std::int32_t J = first; J <= K; J += step) {
-            double* ss = run.SS.row(J);
-            const double xj = x[J];
-            if (!observed[J]) {
-                run.SS(0, J) = fp::add(xj, run.SS(0, J));
-                bool finite = true;
-                for (std::int32_t M = 1; M <= J; ++M) {
-                    fresh[static_cast<std::size_t>(M)] = x[M] * xj + ss[M];
-                    finite &= std::isfinite(fresh[static_cast<std::size_t>(M)]);
-                }
-                if (!finite) math_fault(Fault::Overflow);
-                std::copy(fresh.begin() + 1, fresh.begin() + J + 1, ss + 1);
-            } else {
-                for (const std::int32_t* M = missing; M < end && *M < J; ++M)
-                    ss[*M] = fp::add(fp::mul(x[*M], xj), ss[*M]);
-            }
+        const std::int32_t* order = run.P.row(L);  // observed variables, then missing ones
+        const std::int32_t* missing = order + (K - run.P(L, K + 1));
+        const std::int32_t* end = order + K;
+        for (const std::int32_t* J = missing; J < end; ++J) {
+            if (!mine[static_cast<std::size_t>(*J)]) continue;
+            const double xj = x[*J];
+            add(ss0[*J], xj);
+            double* ss = run.SS.row(*J);
+            for (std::int32_t M = 1; M <= *J; ++M) add(ss[M], x[M] * xj);
+        }
+        for (const std::int32_t* J = order; J < missing; ++J) {
+            if (*J < *missing || !mine[static_cast<std::size_t>(*J)]) continue;
+            const double xj = x[*J];
+            double* ss = run.SS.row(*J);
+            for (const std::int32_t* M = missing; M < end && *M < *J; ++M) add(ss[*M], x[*M] * xj);
         }
     }
 }
@@ -106,24 +114,38 @@ void e_step(Run& run) {
         for (std::int64_t I = from; I < to; ++I) fill_case(run, static_cast<std::int32_t>(I));
     });
     // Each element of SS is a sum over the cases in ascending order: the
-    // rows are split between the threads, never the cases.
-    const auto threads = static_cast<std::size_t>(thread_count());
-    const std::size_t parts = std::min<std::size_t>(threads, static_cast<std::size_t>(K));
+    // rows are split between the threads, never the cases; each thread
+    // takes rows of about the same number of elements.
+    const std::size_t parts =
+        std::min<std::size_t>(static_cast<std::size_t>(thread_count()), static_cast<std::size_t>(K));
     run_parts(parts, [&](std::size_t part) {
-        add_rows(run, static_cast<std::int32_t>(part) + 1, static_cast<std::int32_t>(parts));
+        std::vector<char> mine(static_cast<std::size_t>(K) + 1, 0);
+        const double total = static_cast<double>(K) * (K + 1) / 2;
+        for (std::int32_t J = 1; J <= K; ++J) {
+            const double before = static_cast<double>(J - 1) * J / 2;
+            mine[static_cast<std::size_t>(J)] =
+                static_cast<std::size_t>(before / total * static_cast<double>(parts)) == part;
+        }
+        add_rows(run, mine);
     });
     merge(run);
 }
 
 void complete_cases(Run& run) {
     const std::int32_t N = run.N, K = run.K;
-    for (std::int32_t I = 1; I <= N; ++I) {
-        const std::int32_t L = run.PATT(I);
-        if (L == 1) continue;
-        double* x = run.X.row(I);
-        for (std::int32_t J = 1; J <= K; ++J)
-            if (!run.OBS(L, J)) x[J] = prediction(run, I, J);
-    }
+    // Each case on its own: pieces of cases on the threads.
+    const std::size_t pieces = static_cast<std::size_t>(thread_count()) * 8;
+    run_parts(pieces, [&](std::size_t part) {
+        const std::int64_t from = 1 + N * static_cast<std::int64_t>(part) / static_cast<std::int64_t>(pieces);
+        const std::int64_t to = 1 + N * static_cast<std::int64_t>(part + 1) / static_cast<std::int64_t>(pieces);
+        for (std::int64_t I = from; I < to; ++I) {
+            const std::int32_t L = run.PATT(I);
+            if (L == 1) continue;
+            double* x = run.X.row(I);
+            for (std::int32_t J = 1; J <= K; ++J)
+                if (!run.OBS(L, J)) x[J] = prediction(run, static_cast<std::int32_t>(I), J);
+        }
+    });
 }
 
 }  // namespace talvo

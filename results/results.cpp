@@ -4,6 +4,7 @@
 
 #include "base/fp.h"
 #include "estimate/estep.h"
+#include "results/rows.h"
 
 namespace talvo {
 
@@ -37,23 +38,26 @@ void write_results(Run& run) {
     complete_cases(run);
 
     static const format::Format flags = format::translate("(' ',40(I1,1X))");
-    std::vector<Item> flag_items(static_cast<std::size_t>(K));
     run.dat.open("temp.dat");
-    for (std::int32_t I = 1; I <= N; ++I) {
-        put(run.X, I);
-        run.dat.write(user, row);
+    write_rows(run.dat, N, [&](std::int32_t I, RowOutput& out) {
+        std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
+        const double* x = run.X.row(I);
+        for (std::int32_t J = 1; J <= K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of(x[J]);
+        out.statement(user, items);
         for (std::int32_t J = 1; J <= K; ++J)
-            flag_items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.OBS(run.PATT(I), J));
-        run.dat.write(flags, flag_items);
-    }
+            items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.OBS(run.PATT(I), J));
+        out.statement(flags, items);
+    });
     run.dat.close();
 
     run.res.open("temp.res");
-    for (std::int32_t I = 1; I <= N; ++I) {
-        for (std::int32_t J = 1; J <= K; ++J) run.R(J) = fp::sub(prediction(run, I, J), run.X(I, J));
-        for (std::int32_t J = 1; J <= K; ++J) row[static_cast<std::size_t>(J - 1)] = Item::of(run.R(J));
-        run.res.write(user, row);
-    }
+    write_rows(run.res, N, [&](std::int32_t I, RowOutput& out) {
+        // Each value's prediction from the other variables, minus the value.
+        std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
+        for (std::int32_t J = 1; J <= K; ++J)
+            items[static_cast<std::size_t>(J - 1)] = Item::of(fp::sub(prediction(run, I, J), run.X(I, J)));
+        out.statement(user, items);
+    });
     run.res.close();
 }
 

@@ -17,7 +17,7 @@ std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K) {
     const auto n = static_cast<std::uint64_t>(N), k = static_cast<std::uint64_t>(K);
     // X: N x (K+1) doubles and a pattern number per case; eleven (K+1) x (K+1)
     // matrices; the pattern table at its largest (a row of K+2 integers and
-    // K flags for each pattern there can be); R.
+    // K flags for each pattern there can be).
     auto x = checked_mul(n, k + 1);
     if (x) x = checked_mul(*x, 8);
     if (x) x = checked_add(*x, 4 * n);
@@ -29,7 +29,6 @@ std::optional<std::uint64_t> storage_bytes(std::int64_t N, std::int64_t K) {
     if (!x || !table || !sq) return std::nullopt;
     auto total = checked_add(*x, *table);
     if (total) total = checked_add(*total, *sq);
-    if (total) total = checked_add(*total, 8 * (k + 1));
     return total;
 }
 
@@ -50,7 +49,6 @@ void allocate(Run& run) {
         if (rows > N + 1) rows = N + 1;
         run.P.allocate(1, rows, 1, K + 2);
         run.OBS.allocate(1, rows, 1, K);
-        run.R.allocate(0, K);
     } catch (const std::bad_alloc&) {
         stop(std::string(kNoStorage));
     }

@@ -55,7 +55,6 @@ struct Run : Params {
     // sequences (made at its first use), and room for each one's block.
     std::vector<std::int32_t> sweep_order;
     std::vector<double> sweep_blocks;
-    Vector<double> R;  // 0..K: residuals of one case
 
     // Scalars.
     std::int32_t NPATT = 0;

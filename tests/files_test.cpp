@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/threads.h"
 #include "helpers.h"
+#include "results/rows.h"
 
 namespace talvo {
 namespace {
@@ -57,6 +59,38 @@ TEST_F(Files, AReadOnlyFileIsReadButNotWritten) {
               }),
               "\r\nrun-time error F6414: WRITE(ro.dat)\r\n- access to the file denied\r\n");
     EXPECT_EQ(slurp("ro.dat"), "1 2 3");
+}
+
+// Rows made in blocks on the threads give the file, and the fault, of rows
+// written one after another: a format fault in row 2500 (a value the
+// format cannot take) after 2499 rows that each fill two records.
+TEST_F(Files, RowsMadeOnThreadsAreWrittenInOrder) {
+    const format::Format f = format::translate("(F6.1/F6.1,:,Q)");
+    auto row = [](std::int32_t I) {
+        std::vector<format::Item> v{format::Item::of(I), format::Item::of(-I), format::Item::of(I)};
+        v.resize(I == 2500 ? 3 : 2);
+        return v;
+    };
+    OutFile serial_file;
+    serial_file.open("one.txt");
+    const std::string serial = report_of([&] {
+        for (std::int32_t I = 1; I <= 4000; ++I) serial_file.write(f, row(I));
+    });
+    serial_file.close_quietly();
+    for (int threads : {1, 2, 7}) {
+        use_threads(threads);
+        OutFile blocks;
+        blocks.open("blocks.txt");
+        EXPECT_EQ(
+            report_of(
+                [&] { write_rows(blocks, 4000, [&](std::int32_t I, RowOutput& out) { out.statement(f, row(I)); }); }),
+            std::string(
+                "\r\nrun-time error F6989: WRITE(blocks.txt)\r\n- character not part of the format notation\r\n"));
+        blocks.close_quietly();
+        EXPECT_EQ(slurp("blocks.txt"), slurp("one.txt")) << threads;
+    }
+    use_threads(0);
+    EXPECT_EQ(serial, "\r\nrun-time error F6989: WRITE(one.txt)\r\n- character not part of the format notation\r\n");
 }
 
 }  // namespace

@@ -43,6 +43,21 @@ TEST(Write, EveryCaseOfTheTable) {
     EXPECT_EQ(run_format("(A,A10,A2)", {1, 1, 1}), std::string("\0\0\0\0\0\0\xF0\x3F  \0\0\0\0\0\0\xF0\x3F\0\0", 20));
 }
 
+// Fixed point, by its whole-number path or the general one, against the
+// rules: random values of every magnitude, widths and digits.
+TEST(Render, FixedPointIsThatOfTheRules) {
+    std::mt19937_64 gen(29);
+    for (int i = 0; i < 200000; ++i) {
+        const double v =
+            (gen() & 1 ? -1 : 1) * std::ldexp(1.0 + (gen() >> 12) * 0x1p-52, static_cast<int>(gen() % 110) - 40);
+        const int w = 1 + static_cast<int>(gen() % 30), d = static_cast<int>(gen() % 19);
+        const bool plus = gen() % 8 == 0;
+        std::string got;
+        render::fixed(got, v, w, d, 0, plus);
+        ASSERT_EQ(got, reference::fixed(v, w, d, plus)) << v << " F" << w << "." << d;
+    }
+}
+
 TEST(Write, EndlessEmptyRecordsAreRefused) {
     struct Counter final : RecordSink {
         long n = 0;

@@ -120,6 +120,14 @@ void OutFile::write(const format::Format& f, std::span<const format::Item> items
     }
 }
 
+void OutFile::write_text(std::string_view records, bool whole) {
+    start_statement();
+    buf_.append(records);
+    if (whole && buf_.size() >= kBlock) {
+        if (int e = flush()) io_error(e, Stmt::Write, name_);
+    }
+}
+
 void OutFile::record(std::string_view rec, bool line_end) {
     buf_.append(rec);
     if (line_end) buf_.append("\r\n");

@@ -39,6 +39,16 @@ private:
     std::string name_;
 };
 
+// Records collected as a result file writes them: each followed by CR LF,
+// but the last one of a statement whose format met a dollar.
+struct RecordText final : format::RecordSink {
+    std::string text;
+    void record(std::string_view rec, bool line_end) override {
+        text.append(rec);
+        if (line_end) text.append("\r\n");
+    }
+};
+
 // A result file. Records are collected and written in large blocks; the
 // file is cut at its start by the first write statement, so an existing
 // file is replaced. Only complete records ever reach it.
@@ -55,6 +65,10 @@ public:
     // fault or a failed write.
     void write(const format::Format& f, std::span<const format::Item> items);
     void record(std::string_view rec, bool line_end) override;
+    // The records of one output statement made elsewhere (a RecordText),
+    // taken as write() takes those it makes; `whole` is false for the
+    // records a statement made before a fault ended it.
+    void write_text(std::string_view records, bool whole = true);
     // Writes out what is collected; a failure ends the run. The file stays
     // open.
     void flush_now();

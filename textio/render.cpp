@@ -10,11 +10,13 @@ namespace {
 
 // The 17 digits of a 17-digit whole number, most significant first, two
 // at a time.
+const char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 void put_digits(char* out, std::uint64_t D) {
-    static const char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
+    const char* pairs = kPairs;
     std::uint32_t hi = static_cast<std::uint32_t>(D / 100000000);  // 9 digits
     std::uint32_t lo = static_cast<std::uint32_t>(D % 100000000);  // 8 digits
     for (int i = 15; i >= 9; i -= 2) {
@@ -28,32 +30,34 @@ void put_digits(char* out, std::uint64_t D) {
     out[0] = static_cast<char>('0' + hi);
 }
 
+const std::uint64_t pow10[] = {1ULL,
+                               10ULL,
+                               100ULL,
+                               1000ULL,
+                               10000ULL,
+                               100000ULL,
+                               1000000ULL,
+                               10000000ULL,
+                               100000000ULL,
+                               1000000000ULL,
+                               10000000000ULL,
+                               100000000000ULL,
+                               1000000000000ULL,
+                               10000000000000ULL,
+                               100000000000000ULL,
+                               1000000000000000ULL,
+                               10000000000000000ULL,
+                               100000000000000000ULL,
+                               1000000000000000000ULL,
+                               10000000000000000000ULL};
+
 // Values from 1e-5 up to 2^53 in exact integer arithmetic: with v = m 2^e,
-// D = v 10^t rounded to nearest, ties to even, fits 128 bits. Gives the
-// digits the general conversion gives, several times faster; false outside
-// that range.
-bool expand_exact(double a, Decimal& x) {
+// D = v 10^t rounded to nearest, ties to even, fits 128 bits. The 17 digits
+// as a whole number q (10^16 <= q < 10^17) and the exponent, v = 0.q x
+// 10^exp: what the general conversion gives, several times faster; false
+// outside that range.
+bool exact_digits(double a, std::uint64_t& digits, int& exp) {
     if (!(a >= 1e-5 && a < 9007199254740992.0)) return false;
-    static const std::uint64_t pow10[] = {1ULL,
-                                          10ULL,
-                                          100ULL,
-                                          1000ULL,
-                                          10000ULL,
-                                          100000ULL,
-                                          1000000ULL,
-                                          10000000ULL,
-                                          100000000ULL,
-                                          1000000000ULL,
-                                          10000000000ULL,
-                                          100000000000ULL,
-                                          1000000000000ULL,
-                                          10000000000000ULL,
-                                          100000000000000ULL,
-                                          1000000000000000ULL,
-                                          10000000000000000ULL,
-                                          100000000000000000ULL,
-                                          1000000000000000000ULL,
-                                          10000000000000000000ULL};
     std::uint64_t bits;
     std::memcpy(&bits, &a, sizeof bits);
     const int be = static_cast<int>(bits >> 52);
@@ -83,10 +87,83 @@ bool expand_exact(double a, Decimal& x) {
             --k;
             continue;
         }
-        put_digits(x.digit, static_cast<std::uint64_t>(q));
-        x.exp = k + 1;
+        digits = static_cast<std::uint64_t>(q);
+        exp = k + 1;
         return true;
     }
+}
+
+bool expand_exact(double a, Decimal& x) {
+    std::uint64_t q;
+    int exp;
+    if (!exact_digits(a, q, exp)) return false;
+    put_digits(x.digit, q);
+    x.exp = exp;
+    return true;
+}
+
+// x / 10^k and its remainder, for k up to 19: a division by a constant
+// for each k, which compiles to multiplications.
+std::uint64_t divide_by_ten_to(std::uint64_t x, int k, std::uint64_t& rem) {
+    switch (k) {
+#define TALVO_CASE(K) \
+    case K: rem = x % pow10[K]; return x / pow10[K];
+        TALVO_CASE(0)
+        TALVO_CASE(1) TALVO_CASE(2) TALVO_CASE(3) TALVO_CASE(4) TALVO_CASE(5) TALVO_CASE(6) TALVO_CASE(7) TALVO_CASE(8)
+            TALVO_CASE(9) TALVO_CASE(10) TALVO_CASE(11) TALVO_CASE(12) TALVO_CASE(13) TALVO_CASE(14) TALVO_CASE(15)
+                TALVO_CASE(16) TALVO_CASE(17) TALVO_CASE(18) TALVO_CASE(19)
+#undef TALVO_CASE
+                    default : rem = 0;
+        return 0;
+    }
+}
+
+// Fw.d of the common value, whose shown digits are all significant ones of
+// the exact path (1 to 16 of them), in whole-number arithmetic: the 17
+// digits rounded half up at the last digit shown. False for any other.
+bool fixed_common(std::string& out, double v, std::int64_t w, std::int64_t d, bool plus) {
+    std::uint64_t q;
+    int exp;
+    if (v == 0.0 || d > 16 || !exact_digits(std::fabs(v), q, exp)) return false;
+    const std::int64_t n = exp + d;  // digits shown
+    if (n < 1 || n > 16) return false;
+    std::uint64_t rest;
+    std::uint64_t shown = divide_by_ten_to(q, static_cast<int>(17 - n), rest);  // the value is shown / 10^d
+    if (rest >= pow10[17 - n] / 2) ++shown;
+    // Its digits, right-aligned, with zeros before them up to the d of the fraction.
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* b = end;
+    while (shown >= 100) {
+        const std::uint64_t pair = shown % 100;
+        shown /= 100;
+        b -= 2;
+        std::memcpy(b, kPairs + 2 * pair, 2);
+    }
+    if (shown >= 10) {
+        b -= 2;
+        std::memcpy(b, kPairs + 2 * shown, 2);
+    } else {
+        *--b = static_cast<char>('0' + shown);
+    }
+    while (end - b < d) *--b = '0';
+    const std::int64_t whole = (end - b) - d;  // digits before the point
+    const char sign = std::signbit(v) ? '-' : plus ? '+' : 0;
+    const std::int64_t len = (sign ? 1 : 0) + whole + 1 + d;
+    const std::size_t at = out.size();
+    if (len > w) {
+        out.append(static_cast<std::size_t>(w), '*');
+        return true;
+    }
+    out.resize(at + static_cast<std::size_t>(w));
+    char* p = out.data() + at;
+    std::memset(p, ' ', static_cast<std::size_t>(w - len));
+    p += w - len;
+    if (sign) *p++ = sign;
+    std::memcpy(p, b, static_cast<std::size_t>(whole));
+    p[whole] = '.';
+    std::memcpy(p + whole + 1, b + whole, static_cast<std::size_t>(d));
+    return true;
 }
 
 }  // namespace
@@ -268,6 +345,7 @@ Decimal scaled(double v, int scale) {
 void fixed(std::string& out, double v, std::int64_t w, std::int64_t d, int scale, bool plus) {
     if (w <= 0) return;
     if (!std::isfinite(v)) return fill_unbuilt(out, w);
+    if (scale == 0 && fixed_common(out, v, w, d, plus)) return;
     FixedPlan f = plan_fixed(scaled(v, scale), d, plus);
     std::int64_t len = f.length();
     if (len >= kMaxBuilt) return fill_unbuilt(out, w);
@@ -351,6 +429,12 @@ void general(std::string& out, double v, std::int64_t w, std::int64_t d, std::in
 
 void integer(std::string& out, std::int64_t v, std::int64_t w, std::int64_t m) {
     if (w <= 0) return;
+    if (v >= 0 && v <= 9 && m < 0) {
+        // One digit, as the flags and small counts are.
+        out.append(static_cast<std::size_t>(w - 1), ' ');
+        out.push_back(static_cast<char>('0' + v));
+        return;
+    }
     char digits[24];
     std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
     auto res = std::to_chars(digits, digits + sizeof digits, mag);

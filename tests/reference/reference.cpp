@@ -1,7 +1,9 @@
 #include "reference.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "base/fp.h"
 #include "estimate/em.h"
@@ -181,6 +183,44 @@ void correction(Run& run) {
             }
         }
     }
+}
+
+std::string fixed(double v, int w, int d, bool plus) {
+    // 0.D1...D17 x 10^x.
+    char buf[40];
+    const char* end = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 16).ptr;
+    std::string D = std::string(1, buf[0]) + std::string(buf + 2, buf + 18);
+    int x = std::atoi(std::string(buf + 19, static_cast<std::size_t>(end - buf - 19)).c_str()) + 1;
+    if (v == 0.0) D.assign(17, '0'), x = 1;
+    // Rounded half up to n = x + d digits, 16 at most.
+    const int n = x + d;
+    std::string R;
+    bool zero = v == 0.0 || n < 0 || (n == 0 && D[0] < '5');
+    if (!zero && n == 0) {
+        R = "1";
+        x += 1;
+    } else if (!zero) {
+        const int keep = std::min(n, 16);
+        R = D.substr(0, static_cast<std::size_t>(keep));
+        if (D[static_cast<std::size_t>(keep)] >= '5') {
+            int i = keep - 1;
+            while (i >= 0 && R[static_cast<std::size_t>(i)] == '9') R[static_cast<std::size_t>(i--)] = '0';
+            if (i >= 0)
+                ++R[static_cast<std::size_t>(i)];
+            else
+                R[0] = '1', x += 1;
+        }
+    }
+    auto digit = [&](int pos) {  // the digit of R at 1-based position pos, 0 outside
+        return zero || pos < 1 || pos > static_cast<int>(R.size()) ? '0' : R[static_cast<std::size_t>(pos - 1)];
+    };
+    std::string text = std::signbit(v) && !zero ? "-" : plus ? "+" : "";
+    for (int pos = 1; !zero && pos <= x; ++pos) text += digit(pos);
+    if (zero && d == 0) text += '0';
+    text += '.';
+    for (int j = 1; j <= d; ++j) text += digit(x + j);
+    if (static_cast<int>(text.size()) > w) return std::string(static_cast<std::size_t>(w), '*');
+    return std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
 }
 
 std::string listing(const format::Format& f) {

@@ -29,6 +29,11 @@ void e_step(Run& run, Mat& X);
 // CORR, each pattern swept pivot by pivot.
 void correction(Run& run);
 
+// Fw.d of a value as the rules read: the 17-digit expansion, rounded half
+// up at the last digit shown but to 16 significant digits at most, no zero
+// before the point, a minus only for a value that does not round to zero.
+std::string fixed(double v, int w, int d, bool plus);
+
 // A readable listing of translated instructions, one per line.
 std::string listing(const format::Format& f);
 

@@ -1,0 +1,58 @@
+#include "results/rows.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "base/errors.h"
+#include "base/threads.h"
+
+namespace talvo {
+
+void RowOutput::statement(const format::Format& f, std::span<const format::Item> items) {
+    if (int e = format::write(text_, f, items, buffers_)) io_error(e, Stmt::Write, file_);
+    ends_.push_back(text_.text.size());
+}
+
+void write_rows(OutFile& file, std::int32_t N, const std::function<void(std::int32_t, RowOutput&)>& row) {
+    constexpr std::int64_t kRows = 1024;  // rows of a block
+    struct Block {
+        RowOutput out;
+        std::optional<RunEnd> end;
+    };
+    const std::size_t per_round = static_cast<std::size_t>(thread_count()) * 4;
+    std::vector<Block> blocks;
+    for (std::size_t b = 0; b < per_round; ++b) blocks.push_back(Block{RowOutput(file.name()), std::nullopt});
+    for (std::int64_t first = 1; first <= N; first += kRows * static_cast<std::int64_t>(per_round)) {
+        const std::size_t count =
+            std::min<std::size_t>(per_round, static_cast<std::size_t>((N - first + kRows) / kRows));
+        run_parts(count, [&](std::size_t b) {
+            Block& block = blocks[b];
+            block.out.text_.text.clear();
+            block.out.ends_.clear();
+            const std::int64_t from = first + kRows * static_cast<std::int64_t>(b);
+            const std::int64_t to = std::min<std::int64_t>(from + kRows - 1, N);
+            try {
+                for (std::int64_t I = from; I <= to; ++I) row(static_cast<std::int32_t>(I), block.out);
+            } catch (const RunEnd& e) {
+                block.end = e;
+            }
+        });
+        // In order: each statement as the file takes it; a row that ended
+        // the run leaves the records it finished, then its report.
+        for (std::size_t b = 0; b < count; ++b) {
+            const Block& block = blocks[b];
+            const std::string& text = block.out.text_.text;
+            std::size_t at = 0;
+            for (std::size_t end : block.out.ends_) {
+                file.write_text(std::string_view(text).substr(at, end - at));
+                at = end;
+            }
+            if (block.end) {
+                file.write_text(std::string_view(text).substr(at), false);
+                throw *block.end;
+            }
+        }
+    }
+}
+
+}  // namespace talvo
