@@ -1,4 +1,4 @@
-// The missingness summary on the console, its pause, and the release of PA.
+// The missingness summary on the console, and the release of PA.
 #pragma once
 
 #include "state/run.h"
