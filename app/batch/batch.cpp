@@ -125,6 +125,7 @@ std::string estimate(const Options& o, Table& t, Run& run) {
     check_sizes(run);
     allocate(run);
     fill_data(o, t, run);
+    std::string().swap(t.text);  // the file's bytes are no longer needed
     show_first_cases(run);
     code_and_sum(run);
     build_pattern_table(run);

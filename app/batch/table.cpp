@@ -93,8 +93,8 @@ std::string default_name(std::size_t j) {
 }
 
 // Codes the program may choose when none is given: 9, then -99, -999, ...
-constexpr int kCandidates = 12;
-double candidate(int i) { return i == 0 ? 9.0 : -(std::pow(10.0, i + 1) - 1.0); }
+constexpr double kCandidates[] = {9.0,        -99.0,       -999.0,       -9999.0,       -99999.0,      -999999.0,
+                                  -9999999.0, -99999999.0, -999999999.0, -9999999999.0, -99999999999.0};
 
 // One walk over the data: every check, and with a run the values into X.
 class Walker {
@@ -167,7 +167,7 @@ private:
     Table& t_;
     Run* run_;
     std::int64_t index_ = 0;  // values so far
-    bool hit_[kCandidates] = {};
+    bool hit_[std::size(kCandidates)] = {};
 
     std::string place(std::size_t line) const { return o_.data + ":" + std::to_string(line) + ": "; }
     std::string place(std::size_t line, std::size_t col) const {
@@ -194,28 +194,30 @@ private:
         return "";
     }
 
-    // One field: its value, or what is wrong with it.
+    // One field: its value, or what is wrong with it. The messages are made
+    // only for a fault.
     std::string take(const Field& f, std::size_t j, std::size_t line_no, std::int32_t K) {
-        const std::string where = place(line_no, f.col) + "field " + std::to_string(j);
-        std::string shown = "\"";
-        (shown += f.text) += '"';
-        const std::string ask_na = "give --na to count NA and empty fields as missing values";
+        auto where = [&] { return place(line_no, f.col) + "field " + std::to_string(j); };
+        auto shown = [&] { return ": \"" + std::string(f.text) + "\""; };
+        constexpr const char* ask_na = "give --na to count NA and empty fields as missing values";
         bool missing = false;
         double v = 0.0;
         if (f.empty) {
-            if (!o_.na) return where + " is empty; " + ask_na;
+            if (!o_.na) return where() + " is empty; " + ask_na;
             missing = true;
         } else if (f.quoted) {
-            return where + ": " + shown + " is quoted text, not a number";
-        } else if (std::find(o_.na_words.begin(), o_.na_words.end(), f.text) != o_.na_words.end()) {
-            if (!o_.na) return where + ": " + shown + " is not a number; " + ask_na;
-            missing = true;
+            return where() + shown() + " is quoted text, not a number";
         } else if (int e = parse(f.text, v)) {
-            if (e == err::RealOverflow) return where + ": " + shown + " is beyond the range of double precision";
-            std::string hint = line_no == 1 && !o_.header ? "; the first line looks like a header: give --header" : "";
-            return where + ": " + shown + " is not a number" + hint;
+            if (std::find(o_.na_words.begin(), o_.na_words.end(), f.text) == o_.na_words.end()) {
+                if (e == err::RealOverflow) return where() + shown() + " is beyond the range of double precision";
+                const bool first = line_no == 1 && !o_.header;
+                return where() + shown() + " is not a number" +
+                       (first ? "; the first line looks like a header: give --header" : "");
+            }
+            if (!o_.na) return where() + shown() + " is not a number; " + ask_na;
+            missing = true;
         } else if (std::string wrong = check_code(v); !wrong.empty()) {
-            return where + ": " + std::string(f.text) + wrong;
+            return where() + ": " + std::string(f.text) + wrong;
         }
         if (missing) v = t_.code;
         if (run_) {
@@ -236,8 +238,7 @@ private:
                 return " would count as missing, its whole-number part being the code " + shortest(*o_.missing) +
                        "; choose a code that no observed value has";
         } else if (o_.na) {
-            for (int i = 0; i < kCandidates; ++i)
-                if (whole == candidate(i)) hit_[i] = true;
+            for (std::size_t i = 0; i < std::size(kCandidates); ++i) hit_[i] = hit_[i] || whole == kCandidates[i];
         } else if (whole == 9.0) {
             return " would count as missing under the default code 9 (every value from 9 up to 10); give --missing 9 "
                    "if 9 marks missing values, or --missing with the code your data use";
@@ -250,9 +251,9 @@ private:
             t_.code = o_.missing.value_or(9.0);
             return "";
         }
-        for (int i = 0; i < kCandidates; ++i) {
+        for (std::size_t i = 0; i < std::size(kCandidates); ++i) {
             if (!hit_[i]) {
-                t_.code = candidate(i);
+                t_.code = kCandidates[i];
                 t_.code_chosen = true;
                 return "";
             }
@@ -274,8 +275,11 @@ std::string read_table(const Options& o, Table& t) {
         ::close(fd);
         return o.data + ": is a folder, not a data file";
     }
-    if (S_ISREG(st.st_mode)) ensure_memory(static_cast<std::uint64_t>(st.st_size));
     t.text.clear();
+    if (S_ISREG(st.st_mode)) {
+        ensure_memory(static_cast<std::uint64_t>(st.st_size));
+        t.text.reserve(static_cast<std::size_t>(st.st_size));
+    }
     char buf[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
