@@ -52,8 +52,9 @@ std::string account(const RunEnd& end) {
     return r;
 }
 
-// What usually makes the estimation fault.
-std::string hint(const RunEnd& end) {
+// What usually lies behind a run that ended early.
+std::string hint(const RunEnd& end, bool start_file) {
+    if (start_file) return "talvo-batch: a start-value file holds K rows of K covariances, then a row of K means\n";
     if (end.kind != RunEnd::Kind::MathFault) return "";
     if (end.number == static_cast<int>(Fault::Overflow))
         return "talvo-batch: values so large that their products overflow: rescale the data\n";
@@ -149,6 +150,90 @@ std::string estimate(const Options& o, Table& t, Run& run) {
     return "";
 }
 
+// A start-value file that can be read: "" or what is wrong. Its name made
+// absolute, since the run takes place in the output folder.
+std::string check_start_file(const Options& o, std::string& path) {
+    if (o.start != Start::File) return "";
+    int fd = ::open(o.start_file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return o.start_file + ": cannot be opened: " + std::strerror(errno);
+    struct stat st;
+    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    if (folder) return o.start_file + ": is a folder, not a start-value file";
+    path = std::filesystem::absolute(o.start_file).string();
+    return "";
+}
+
+void set_parameters(Run& run, const Options& o, const Table& t, const std::string& fmt, const std::string& start) {
+    run.FIN = o.data;
+    run.N = t.N;
+    run.K = t.K;
+    run.PTN = 20;  // a starting size only: the pattern table grows as the data need
+    run.MVI = t.code;
+    run.SIV = o.start == Start::Listwise ? 1 : o.start == Start::Pairwise ? 2 : 3;
+    run.SVFIN = start;
+    run.MAXITER = o.max_passes;
+    run.CRIT = o.criterion;
+    run.OPTOUT = o.all ? 1 : 0;
+    run.BMOD = o.attrition ? 1 : 0;
+    run.YINT = o.b0;
+    run.YHAT = o.b1;
+    run.OUTFMT = fmt;
+}
+
+// The run in the output folder, its log and its verdict; the exit status.
+int run_in_folder(const Options& o, Table& t, Run& run, const std::string& start_path) {
+    const int log = ::open(kLogName.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (log < 0) return failed(std::string(kLogName) + ": cannot be written: " + std::strerror(errno));
+    run.con = Console(-1, log);
+    for (const std::string& line : head(o, t, run)) run.con.line(" " + line);
+    Progress progress;
+    if (isatty(2) == 1) run.after_pass = [&progress](const Run& r) { progress(r); };
+    auto finish = [&](const std::string& last) {
+        progress.clear();
+        run.con.line(" " + last);
+        run.con.close_line();
+        ::close(log);
+    };
+
+    std::string trouble;
+    try {
+        try {
+            trouble = estimate(o, t, run);
+        } catch (const std::bad_alloc&) {
+            stop(std::string(kNoStorage));
+        } catch (const std::length_error&) {
+            stop(std::string(kNoStorage));
+        }
+    } catch (const RunEnd& e) {
+        RunEnd end = e;
+        close_result_files(run, end);
+        std::string why = account(end);
+        const bool start_file = !start_path.empty() && end.kind == RunEnd::Kind::IoError && end.file == start_path;
+        if (start_file) why.replace(why.find(start_path), start_path.size(), o.start_file);
+        finish("failed: " + why);
+        write_all(2, "talvo-batch: " + why + "\n" + hint(end, start_file));
+        return kFailed;
+    }
+    if (!trouble.empty()) {
+        finish("failed: " + trouble);
+        return failed(trouble);
+    }
+
+    const bool converged = run.NPATT == 1 || run.changes.back() < run.CRIT;
+    std::string verdict;
+    if (converged) {
+        verdict = "converged after " + std::to_string(run.COUNT) + (run.COUNT == 1 ? " pass" : " passes");
+        if (run.NPATT == 1) verdict += ": no value is missing";
+    } else {
+        verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
+                  shortest(run.changes.back());
+    }
+    finish(verdict);
+    write_all(1, verdict + "\n");
+    return converged ? kConverged : kNotConverged;
+}
+
 }  // namespace
 
 int run_batch(int argc, char** argv) {
@@ -163,16 +248,7 @@ int run_batch(int argc, char** argv) {
     if (!o.format.empty())
         if (std::string e = check_format(o.format, 0); !e.empty()) return usage(e);
     std::string start_path;
-    if (o.start == Start::File) {
-        int fd = ::open(o.start_file.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st;
-        if (fd < 0) return failed(o.start_file + ": cannot be opened: " + std::strerror(errno));
-        const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-        ::close(fd);
-        if (folder) return failed(o.start_file + ": is a folder, not a start-value file");
-        start_path = std::filesystem::absolute(o.start_file).string();
-    }
-    Run run;
+    if (std::string e = check_start_file(o, start_path); !e.empty()) return failed(e);
     Table t;
     try {
         if (std::string e = read_table(o, t); !e.empty()) return failed(e);
@@ -185,70 +261,9 @@ int run_batch(int argc, char** argv) {
     if (std::string e = check_format(fmt, t.K); !e.empty()) return usage(e);
     if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
     if (o.out != "." && ::chdir(o.out.c_str()) != 0) return failed(o.out + ": " + std::strerror(errno));
-
-    run.FIN = o.data;
-    run.N = t.N;
-    run.K = t.K;
-    run.PTN = 20;
-    run.MVI = t.code;
-    run.SIV = o.start == Start::Listwise ? 1 : o.start == Start::Pairwise ? 2 : 3;
-    run.SVFIN = start_path;
-    run.MAXITER = o.max_passes;
-    run.CRIT = o.criterion;
-    run.OPTOUT = o.all ? 1 : 0;
-    run.BMOD = o.attrition ? 1 : 0;
-    run.YINT = o.b0;
-    run.YHAT = o.b1;
-    run.OUTFMT = fmt;
-
-    const int log = ::open(kLogName.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (log < 0) return failed(std::string(kLogName) + ": cannot be written: " + std::strerror(errno));
-    run.con = Console(-1, log);
-    for (const std::string& line : head(o, t, run)) run.con.line(" " + line);
-    Progress progress;
-    if (isatty(2) == 1) run.after_pass = [&progress](const Run& r) { progress(r); };
-
-    auto finish = [&](const std::string& last) {
-        progress.clear();
-        run.con.line(" " + last);
-        run.con.close_line();
-        ::close(log);
-    };
-    std::string trouble;
-    try {
-        try {
-            trouble = estimate(o, t, run);
-        } catch (const std::bad_alloc&) {
-            stop(std::string(kNoStorage));
-        } catch (const std::length_error&) {
-            stop(std::string(kNoStorage));
-        }
-    } catch (const RunEnd& e) {
-        RunEnd end = e;
-        close_result_files(run, end);
-        std::string why = account(end);
-        if (!start_path.empty() && why.find(start_path) != std::string::npos)
-            why.replace(why.find(start_path), start_path.size(), o.start_file);
-        finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(end));
-        return kFailed;
-    }
-    if (!trouble.empty()) {
-        finish("failed: " + trouble);
-        return failed(trouble);
-    }
-    const bool converged = run.NPATT == 1 || run.changes.back() < run.CRIT;
-    std::string verdict;
-    if (converged) {
-        verdict = "converged after " + std::to_string(run.COUNT) + (run.COUNT == 1 ? " pass" : " passes");
-        if (run.NPATT == 1) verdict += ": no value is missing";
-    } else {
-        verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
-                  shortest(run.changes.back());
-    }
-    finish(verdict);
-    write_all(1, verdict + "\n");
-    return converged ? kConverged : kNotConverged;
+    Run run;
+    set_parameters(run, o, t, fmt, start_path);
+    return run_in_folder(o, t, run, start_path);
 }
 
 }  // namespace talvo::batch
