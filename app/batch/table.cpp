@@ -103,6 +103,7 @@ public:
 
     std::string walk() {
         std::string_view rest = t_.text;
+        if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);  // the byte order mark some spreadsheets write
         std::vector<Field> fields;
         std::size_t line_no = 0;
         const bool lines_are_cases = !(o_.cases && o_.variables);
