@@ -190,6 +190,7 @@ int run_in_folder(const Options& o, Table& t, Run& run, const std::string& start
     Progress progress;
     if (isatty(2) == 1) run.after_pass = [&progress](const Run& r) { progress(r); };
     auto finish = [&](const std::string& last) {
+        run.after_pass = nullptr;
         progress.clear();
         run.con.line(" " + last);
         run.con.close_line();
