@@ -20,6 +20,16 @@ constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 std::string in_folder(const Options& o, const std::string& name) { return o.out == "." ? name : o.out + "/" + name; }
 
+// A name as a CSV field, quoted when it must be.
+std::string csv_field(const std::string& name) {
+    const bool plain = !name.empty() && name.find_first_of(",\"\r\n") == std::string::npos && name.front() != ' ' &&
+                       name.back() != ' ' && name.front() != '\t' && name.back() != '\t';
+    if (plain) return name;
+    std::string q = "\"";
+    for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
 }  // namespace
 
 std::vector<std::string> planned_files(const Options& o) {
@@ -97,15 +107,6 @@ std::string Writer::finish() {
     if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
     fd_ = -1;
     return error_ ? name_ + ": cannot be written: " + std::strerror(error_) : "";
-}
-
-std::string csv_field(const std::string& name) {
-    const bool plain = !name.empty() && name.find_first_of(",\"\r\n") == std::string::npos && name.front() != ' ' &&
-                       name.back() != ' ' && name.front() != '\t' && name.back() != '\t';
-    if (plain) return name;
-    std::string q = "\"";
-    for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
 }
 
 std::string write_csv_files(const Run& run, const std::vector<std::string>& names) {

@@ -53,7 +53,4 @@ private:
 // exact form. "" or what went wrong.
 std::string write_csv_files(const Run& run, const std::vector<std::string>& names);
 
-// A name as a CSV field, quoted when it must be.
-std::string csv_field(const std::string& name);
-
 }  // namespace talvo::batch

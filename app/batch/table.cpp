@@ -224,7 +224,6 @@ private:
         if (run_) {
             run_->X(index_ / K + 1, index_ % K + 1) = v;
         } else {
-            t_.na_fields += missing;
             t_.missing += missing || (o_.missing && v == *o_.missing);
         }
         ++index_;

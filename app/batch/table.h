@@ -16,10 +16,9 @@ struct Table {
     std::vector<std::string> names;  // one per variable: from the header, else V1..VK
     bool named = false;              // the names come from the header
     std::int32_t N = 0, K = 0;
-    double code = 9.0;           // the missing-value code of the run
-    bool code_chosen = false;    // chosen by the program: no --missing, with --na
-    std::int64_t missing = 0;    // values that count as missing
-    std::int64_t na_fields = 0;  // of them NA words and empty fields
+    double code = 9.0;         // the missing-value code of the run
+    bool code_chosen = false;  // chosen by the program: no --missing, with --na
+    std::int64_t missing = 0;  // values that count as missing
 };
 
 // Reads the data file and checks it against the options: returns "" or what
