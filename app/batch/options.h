@@ -13,7 +13,7 @@ namespace talvo::batch {
 
 // Exit statuses, one for each way a run can end.
 inline constexpr int kConverged = 0;
-inline constexpr int kFailed = 1;  // no results: refused input, or the run ended early
+inline constexpr int kFailed = 1;  // the input refused, or the run ended early
 inline constexpr int kUsage = 2;   // the command line cannot be used
 inline constexpr int kNotConverged = 3;
 
@@ -22,7 +22,9 @@ enum class Start { Listwise, Pairwise, File };
 struct Options {
     std::string data;  // DATAFILE
     std::optional<std::int32_t> cases, variables;
-    std::optional<double> missing;  // the code; none given: no number is taken as missing by default
+    // The missing-value code. None given: 9, but a number it would match is
+    // refused; with --na, a code that no number matches.
+    std::optional<double> missing;
     bool header = false;
     bool na = false;                          // NA words and empty fields are missing values
     std::vector<std::string> na_words{"NA"};  // with --na=WORD,WORD...
