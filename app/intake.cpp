@@ -41,7 +41,6 @@ void show_first_cases(Run& run) {
         for (std::int32_t J = 1; J <= run.K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of(run.X(I, J));
         run.con.write(values, items);
     }
-    run.con.pause("0 <Press <ENTER> to continue ");
 }
 
 }  // namespace talvo

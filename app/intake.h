@@ -8,7 +8,7 @@ namespace talvo {
 // Reads the N x K values of the data file into X, case by case.
 void read_data(Run& run);
 
-// The first five cases on the console, then the pause.
+// The first five cases on the console.
 void show_first_cases(Run& run);
 
 }  // namespace talvo

@@ -17,12 +17,7 @@
 
 namespace talvo {
 
-namespace {
-
-// A run ending early: the records collected for the open result files are
-// written out first. Those records were written before whatever ended the
-// run, so a failure among them is the error to report.
-void close_all(Run& run, RunEnd& end) {
+void close_result_files(Run& run, RunEnd& end) {
     for (OutFile* f : {&run.cov, &run.ptn, &run.dat, &run.res}) {
         int e = f->flush_pending();
         if (e && end.kind != RunEnd::Kind::Stop) {
@@ -35,14 +30,18 @@ void close_all(Run& run, RunEnd& end) {
     }
 }
 
+namespace {
+
 void sequence(Run& run) {
     ask_parameters(run.con, run);
     check_sizes(run);
     allocate(run);
     read_data(run);
     show_first_cases(run);
+    run.con.pause("0 <Press <ENTER> to continue ");
     code_and_classify(run);
     summarise_missingness(run);
+    run.con.pause("0 Press <ENTER> to continue ");
     start_values(run);
     em(run);
     write_results(run);
@@ -67,7 +66,7 @@ int execute(Run& run) {
     } catch (const RunEnd& e) {
         end = e;
     }
-    close_all(run, end);
+    close_result_files(run, end);
     if (end.kind == RunEnd::Kind::Stop) {
         run.con.close_line();
         run.con.line(" " + end.message);

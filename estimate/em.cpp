@@ -100,6 +100,8 @@ void em(Run& run) {
     for (;;) {
         if (run.COUNT >= 1) e_step(run);
         regressions(run);
+        run.changes.push_back(run.MAXDIFF);
+        if (run.after_pass) run.after_pass(run);
         if (run.NPATT == 1) break;  // every case complete: nothing to iterate
         correction(run);
         if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;

@@ -37,7 +37,6 @@ void summarise_missingness(Run& run) {
     run.con.write(largest, s1_ps1);
     Item ps2 = Item::of(run.PS2);
     run.con.write(percent, {&ps2, 1});
-    run.con.pause("0 Press <ENTER> to continue ");
 }
 
 }  // namespace talvo

@@ -1,4 +1,4 @@
-// The missingness summary on the console, and its pause.
+// The missingness summary on the console.
 #pragma once
 
 #include "state/run.h"

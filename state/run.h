@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,11 @@ struct Run : Params {
     double S2 = 0.0, S3 = 0.0, PS1 = 0.0, PS2 = 0.0;
     double RN = 0.0, CN = 0.0, CN1 = 0.0;
     double MAXDIFF = 0.0, XDIFF = 0.0;
+
+    // For whoever watches the iteration: the largest change of each pass,
+    // pass 0 first, and what to do after each pass.
+    std::vector<double> changes;
+    std::function<void(const Run&)> after_pass;
 
     // The console and the result files.
     Console con;

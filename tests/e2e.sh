@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the end-to-end cases. Each case folder holds
 #   about            one line: what the case shows
-#   stdin            the answers, piped to the program
+#   stdin            the answers, piped to the program (none: empty input)
+#   args             the program's arguments, one a line (optional)
 #   in/              files put into the fresh run folder first (optional)
 #   expected/stdout, expected/stderr, expected/status
 #   expected/files/  every file the run creates or changes, byte for byte;
@@ -14,7 +15,7 @@ root=$(realpath "$2")
 shift 2
 if [ $# -gt 0 ]; then cases=("$@"); else
     cases=()
-    for d in "$root"/*/; do [ -f "$d/stdin" ] && cases+=("$(basename "$d")"); done
+    for d in "$root"/*/; do [ -f "$d/stdin" ] || [ -f "$d/args" ] && cases+=("$(basename "$d")"); done
 fi
 
 # Where two files first differ, with 80 bytes of each from a little before.
@@ -35,7 +36,11 @@ for c in "${cases[@]}"; do
     mkdir "$tmp/run" "$tmp/want"
     for d in in expected/files; do [ -d "$case_dir/$d" ] && cp -a "$case_dir/$d/." "$tmp/want/"; done
     [ -d "$case_dir/in" ] && cp -a "$case_dir/in/." "$tmp/run/"
-    (cd "$tmp/run" && exec timeout 120 "$prog" <"$case_dir/stdin" >"$tmp/stdout" 2>"$tmp/stderr")
+    args=()
+    [ -f "$case_dir/args" ] && mapfile -t args <"$case_dir/args"
+    input=$case_dir/stdin
+    [ -f "$input" ] || input=/dev/null
+    (cd "$tmp/run" && exec timeout 120 "$prog" "${args[@]}" <"$input" >"$tmp/stdout" 2>"$tmp/stderr")
     echo $? >"$tmp/status"
     report=""
     for s in stdout stderr status; do

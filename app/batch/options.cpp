@@ -1,0 +1,217 @@
+#include "app/batch/options.h"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <cmath>
+
+#include "textio/numbers.h"
+
+#ifndef TALVO_VERSION
+#define TALVO_VERSION "unknown"
+#endif
+
+namespace talvo::batch {
+
+namespace {
+
+constexpr char kShort[] = ":n:k:m:s:o:fhV";
+
+enum Long { Header = 256, Na, MaxPasses, Criterion, All, Attrition, Format, Csv, Plot };
+
+constexpr option kLong[] = {
+    {"cases", required_argument, nullptr, 'n'},
+    {"variables", required_argument, nullptr, 'k'},
+    {"missing", required_argument, nullptr, 'm'},
+    {"header", no_argument, nullptr, Header},
+    {"na", optional_argument, nullptr, Na},
+    {"start", required_argument, nullptr, 's'},
+    {"max-passes", required_argument, nullptr, MaxPasses},
+    {"criterion", required_argument, nullptr, Criterion},
+    {"all", no_argument, nullptr, All},
+    {"attrition", required_argument, nullptr, Attrition},
+    {"format", required_argument, nullptr, Format},
+    {"out", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, 'f'},
+    {"csv", no_argument, nullptr, Csv},
+    {"plot", no_argument, nullptr, Plot},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole number from min up; false if the text is anything else.
+bool read_count(std::string_view text, std::int32_t min, std::int32_t& out) {
+    std::int32_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || v < min) return false;
+    out = v;
+    return true;
+}
+
+// The comma-separated parts of a text.
+std::vector<std::string> split_commas(std::string_view text) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0;;) {
+        std::size_t comma = text.find(',', at);
+        parts.emplace_back(text.substr(at, comma == std::string_view::npos ? comma : comma - at));
+        if (comma == std::string_view::npos) return parts;
+        at = comma + 1;
+    }
+}
+
+// One option and its value into the options; "" or what is wrong.
+std::string take(int c, std::string_view value, Options& o) {
+    const std::string quoted = " '" + std::string(value) + "'";
+    std::int32_t n = 0;
+    double x = 0.0;
+    switch (c) {
+        case 'n':
+            if (!read_count(value, 1, n)) return "--cases" + quoted + ": a whole number of at least 1 is needed";
+            o.cases = n;
+            return "";
+        case 'k':
+            if (!read_count(value, 1, n)) return "--variables" + quoted + ": a whole number of at least 1 is needed";
+            o.variables = n;
+            return "";
+        case 'm':
+            if (!read_number(value, x)) return "--missing" + quoted + ": not a number";
+            if (std::trunc(x) != x)
+                return "--missing" + quoted +
+                       ": a code with a fraction never matches (a value is missing when its whole-number part "
+                       "equals the code)";
+            o.missing = x;
+            return "";
+        case Header: o.header = true; return "";
+        case Na:
+            o.na = true;
+            if (value.data() == nullptr) return "";
+            o.na_words = split_commas(value);
+            for (const std::string& w : o.na_words)
+                if (w.empty()) return "--na=" + std::string(value) + ": an empty word";
+            return "";
+        case 's':
+            if (value.empty()) return "--start: listwise, pairwise or a file name is needed";
+            o.start = value == "listwise" ? Start::Listwise : value == "pairwise" ? Start::Pairwise : Start::File;
+            o.start_file = o.start == Start::File ? std::string(value) : "";
+            return "";
+        case MaxPasses:
+            if (!read_count(value, 0, n)) return "--max-passes" + quoted + ": a whole number of at least 0 is needed";
+            o.max_passes = n;
+            return "";
+        case Criterion:
+            if (!read_number(value, x) || x < 0.0) return "--criterion" + quoted + ": a number of at least 0 is needed";
+            o.criterion = x;
+            return "";
+        case All: o.all = true; return "";
+        case Attrition: {
+            auto parts = split_commas(value);
+            if (parts.size() != 2 || !read_number(parts[0], o.b0) || !read_number(parts[1], o.b1))
+                return "--attrition" + quoted + ": two numbers B0,B1 are needed (intercept, b-weight)";
+            o.attrition = true;
+            return "";
+        }
+        case Format: o.format = value; return "";
+        case 'o':
+            if (value.empty()) return "--out: a folder name is needed";
+            o.out = value;
+            return "";
+        case 'f': o.force = true; return "";
+        case Csv: o.csv = true; return "";
+        case Plot: o.plot = true; return "";
+    }
+    return "";
+}
+
+}  // namespace
+
+bool read_number(std::string_view text, double& out) {
+    return !text.empty() && numbers::parse_real(text, 0, false, out) == 0;
+}
+
+std::string shortest(double v) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string default_format(std::int32_t K) {
+    std::string f = "(";
+    f += std::to_string(K);
+    return f += "E24.16E3)";
+}
+
+Command parse_command_line(int argc, char** argv) {
+    Command cmd;
+    auto usage = [&](std::string error) {
+        cmd.what = Command::What::Usage;
+        cmd.error = std::move(error);
+        return cmd;
+    };
+    opterr = 0;
+    optind = 0;  // start afresh
+    for (;;) {
+        int c = getopt_long(argc, argv, kShort, kLong, nullptr);
+        if (c == -1) break;
+        if (c == 'h' || c == 'V') {
+            cmd.what = c == 'h' ? Command::What::Help : Command::What::Version;
+            return cmd;
+        }
+        const std::string given = argv[optind - 1];
+        if (c == '?') {
+            if (optopt != 0 && optopt < 256) return usage("unknown option '-" + std::string(1, char(optopt)) + "'");
+            return usage("unknown option '" + given.substr(0, given.find('=')) + "'");
+        }
+        if (c == ':') return usage("option '" + given + "' needs a value");
+        std::string error = take(c, optarg ? std::string_view(optarg) : std::string_view(), cmd.options);
+        if (!error.empty()) return usage(error);
+    }
+    if (optind >= argc) return usage("no data file given");
+    if (optind + 1 < argc) return usage("one data file only ('" + std::string(argv[optind + 1]) + "' is one too many)");
+    cmd.options.data = argv[optind];
+    if (cmd.options.data.empty()) return usage("the data file name is empty");
+    return cmd;
+}
+
+std::string_view help_text() {
+    return R"(Usage: talvo-batch [OPTIONS] DATAFILE
+Estimates the means and the covariance matrix of the variables in DATAFILE,
+some of whose values are missing, by the EM algorithm of talvo(1), without
+its dialog. DATAFILE holds numbers separated by commas, blanks or tabs.
+
+Data:
+  -n, --cases N          number of cases (default: counted; each case one line)
+  -k, --variables K      number of variables (default: counted from the first line)
+  -m, --missing CODE     values whose whole-number part is CODE are missing
+      --header           the first line names the variables
+      --na[=WORDS]       NA (or the words listed, separated by commas) and
+                         empty fields are missing values
+Estimation:
+  -s, --start listwise|pairwise|FILE
+                         start values (default listwise); FILE holds K rows of
+                         covariances and a row of means, as temp.cov does
+      --max-passes N     pass limit (default 200)
+      --criterion X      convergence criterion (default 1.0E-5 in single precision)
+      --attrition B0,B1  fill the single missing value of a case with
+                         B0 + B1 x its prediction
+Results:
+  -o, --out DIR          folder of the results (default: the current folder);
+                         created when missing
+  -f, --force            replace result files that exist
+      --format TEXT      format of temp.cov, temp.dat and temp.res
+                         (default: (KE24.16E3), 16 significant digits)
+      --all              also temp.ptn, temp.dat and temp.res
+      --csv              also covariance.csv and means.csv; with --all also
+                         completed.csv and filled.csv
+      --plot             also trace.svg and patterns.svg
+  -h, --help             show this help and end
+  -V, --version          show the version and end
+
+Exit status: 0 converged, 3 not converged (pass limit reached), 1 failed
+(nothing estimated), 2 the command line cannot be used.
+)";
+}
+
+std::string_view version_text() { return "talvo-batch " TALVO_VERSION "\n"; }
+
+}  // namespace talvo::batch

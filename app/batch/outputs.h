@@ -1,0 +1,56 @@
+// What a scripted run writes besides the result files of talvo: the output
+// folder's checks, the CSV files, and a writer for whole files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/batch/options.h"
+#include "state/run.h"
+
+namespace talvo::batch {
+
+inline constexpr std::string_view kLogName = "talvo.log";
+
+// The files this run writes into the output folder.
+std::vector<std::string> planned_files(const Options& o);
+
+// Creates the output folder when it is missing, proves that files can be
+// made in it, and refuses to replace files that exist unless forced; ""
+// or what is wrong.
+std::string prepare_folder(const Options& o);
+
+// "" or what is wrong with a format text for rows of K values: a fault of
+// its translation, or one that writing a row meets (K = 0: the translation
+// only).
+std::string check_format(const std::string& text, std::int32_t K);
+
+// A file written from the start, in blocks: what fails is kept and told
+// at the end.
+class Writer {
+public:
+    explicit Writer(std::string name);
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer();
+    std::string& out() { return buf_; }
+    // Writes out what is collected once there is enough of it.
+    void step();
+    // Writes out the rest and closes: "" or what went wrong.
+    std::string finish();
+
+private:
+    std::string name_, buf_;
+    int fd_ = -1;
+    int error_ = 0;
+    void flush();
+};
+
+// covariance.csv and means.csv; with additional output also completed.csv
+// and filled.csv (1 where a value was filled in). Numbers in their shortest
+// exact form. "" or what went wrong.
+std::string write_csv_files(const Run& run, const std::vector<std::string>& names);
+
+}  // namespace talvo::batch

@@ -1,0 +1,20 @@
+// Pictures of a run as self-contained SVG: the convergence trace and the
+// missingness patterns.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "state/run.h"
+
+namespace talvo::batch {
+
+// The largest change of a covariance in each pass from the first, on a
+// logarithmic scale, with the criterion.
+std::string trace_svg(const Run& run);
+
+// Variables across, patterns down (the most frequent first), a dark cell
+// for a missing variable; each pattern's case count beside it.
+std::string patterns_svg(const Run& run, const std::vector<std::string>& names);
+
+}  // namespace talvo::batch
