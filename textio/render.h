@@ -6,32 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "textio/digits.h"
+
 namespace talvo::render {
-
-// A finite double as 17 significant decimal digits: value = 0.d1d2...d17 x 10^exp.
-// The expansion is exact to 17 digits (correctly rounded, locale-free).
-struct Decimal {
-    char digit[17];
-    int exp = 0;
-    bool neg = false;
-    bool zero = false;
-};
-Decimal expand(double v);
-// The same expansion by the general conversion, for every finite non-zero
-// value; expand takes an exact integer path where it can and is proven
-// equal to this by tests.
-Decimal expand_general(double v);
-
-// The digit string rounded half up to at most 16 significant digits.
-// digit[0..n-1] are significant; every later digit reads as 0.
-struct Rounded {
-    char digit[17];
-    int n = 0;
-    int exp = 0;
-    bool zero = true;
-    char at(std::int64_t i) const { return i >= 1 && i <= n ? digit[i - 1] : '0'; }
-};
-Rounded round_half_up(const Decimal& x, std::int64_t n);
 
 // Renderings wider than this are never built: see fill_unbuilt.
 inline constexpr std::int64_t kMaxBuilt = 260;
