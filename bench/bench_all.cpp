@@ -5,8 +5,9 @@
 // em       seconds per EM pass for 200,000 x 50, 100,000 x 20 and
 //          1,000,000 x 10, on every thread and on one; the baseline is the
 //          straightforward pass (completion step with every flag tested,
-//          each pattern's moment matrix swept whole); for 1,000,000 x 10
-//          also the streaming floor, one summing pass over the same values
+//          regressions swept pivot by pivot, each pattern's moment matrix
+//          swept whole); for 1,000,000 x 10 also the streaming floor, one
+//          summing pass over the same values
 // run      whole runs of 1,000,000 x 10 with the default answers, and with
 //          additional output and (10E25.16); baseline: the same runs with
 //          the straightforward passes

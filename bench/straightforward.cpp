@@ -34,7 +34,7 @@ int null_fd() {
 }
 
 // The correction with each pattern's moment matrix reordered and swept
-// whole, pivot run after pivot run.
+// whole (the program's earlier way).
 void correction_whole(Run& run) {
     const std::int32_t K = run.K;
     IMat& P = run.P;
@@ -53,7 +53,7 @@ void correction_whole(Run& run) {
             for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
             G(0, I) = G(I, 0);
         }
-        sweep_pivots(G, run.H, K - m, K);
+        sweep_pivots(G, run.H, 0, K - m, K);
         const double cases = static_cast<double>(P(L, K + 2));
         for (std::int32_t J = K - m + 1; J <= K; ++J) {
             for (std::int32_t M = K - m + 1; M <= J; ++M) {
@@ -68,7 +68,7 @@ void straightforward_em(Run& run, Mat& wide) {
     if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
     for (;;) {
         if (run.COUNT >= 1) reference::e_step(run, wide);
-        regressions(run);
+        reference::regressions(run);
         if (run.NPATT == 1) break;
         correction_whole(run);
         if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
@@ -121,7 +121,7 @@ void Prepared::fast_pass() {
 
 void Prepared::straightforward_pass() {
     reference::e_step(run, wide);
-    regressions(run);
+    reference::regressions(run);
     correction_whole(run);
 }
 

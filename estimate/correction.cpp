@@ -186,7 +186,7 @@ void sweep_whole(const Run& run, std::int32_t L, const Mat& moments, double* blo
     for (std::int32_t i = 0; i <= K; ++i)
         for (std::int32_t j = 0; j <= K; ++j) G(i, j) = moments(var(i), var(j));
     try {
-        sweep_pivots(G, H, K - m, K);
+        sweep_pivots(G, H, 0, K - m, K);
     } catch (const RunEnd& e) {
         out.fault = e.number;
         return;

@@ -104,13 +104,13 @@ __attribute__((target("avx2"))) void step_avx2(const double* src, double* dst, d
 
 }  // namespace
 
-void sweep_pivots(Mat& G, Mat& H, int last, int K) {
+void sweep_pivots(Mat& G, Mat& H, int first, int last, int K) {
     const std::size_t n = static_cast<std::size_t>(K) + 1;
     auto* const kernel = use_avx2() ? step_avx2 : step_plain;
     std::vector<double> work(2 * n);
     double* a = G.row(0);
     double* b = H.row(0);
-    for (int k = 0; k <= last; ++k) {
+    for (int k = first; k <= last; ++k) {
         kernel(a, b, work.data(), work.data() + n, k, static_cast<int>(n));
         std::swap(a, b);
     }

@@ -11,10 +11,10 @@ namespace talvo {
 // ends the run with the division-by-zero fault report.
 void sweep(Mat& G, Mat& H, int k, int K);
 
-// The run of pivots 0, 1, ..., last: the same values, the same fault and
-// the same G and H as sweep applied on each pivot in turn, computed faster
-// (the two matrices take turns as source and result, each row in one
-// vectorised loop, one copy at the end).
-void sweep_pivots(Mat& G, Mat& H, int last, int K);
+// The run of pivots first, first + 1, ..., last: the same values, the same
+// fault and the same G and H as sweep applied on each pivot in turn,
+// computed faster (the two matrices take turns as source and result, each
+// row in one vectorised loop, one copy at the end).
+void sweep_pivots(Mat& G, Mat& H, int first, int last, int K);
 
 }  // namespace talvo

@@ -157,6 +157,36 @@ void e_step(Run& run, Mat& X) {
     }
 }
 
+void regressions(Run& run) {
+    const std::int32_t K = run.K;
+    Mat& G = run.G;
+    Mat& T = run.T;
+    for (std::int32_t Q = 1; Q <= K; ++Q) {
+        build_moments(run);
+        for (std::int32_t I = 0; I <= K; ++I)
+            for (std::int32_t J = 0; J <= K; ++J) T(I, J < Q ? J : J == Q ? K : J - 1) = G(I, J);
+        for (std::int32_t J = 0; J <= K; ++J)
+            for (std::int32_t I = 0; I <= K; ++I) G(J < Q ? J : J == Q ? K : J - 1, I) = T(J, I);
+        for (std::int32_t KI = 0; KI <= K - 1; ++KI) {
+            sweep(G, run.H, KI, K);
+            if (Q != K || KI != 0) continue;
+            run.XDIFF = 0.0;
+            run.MAXDIFF = 0.0;
+            for (std::int32_t J = 1; J <= K; ++J) {
+                for (std::int32_t L = 1; L <= J; ++L) {
+                    run.XDIFF = std::fabs(fp::sub(run.COV(J, L), fp::mul(run.H(J, L), run.CN)));
+                    if (run.XDIFF > run.MAXDIFF) run.MAXDIFF = run.XDIFF;
+                    run.COV(J, L) = fp::mul(run.H(J, L), run.CN);
+                    run.COV(L, J) = run.COV(J, L);
+                }
+                run.COV(0, J) = run.H(0, J);
+            }
+            if (run.MAXDIFF < run.CRIT) run.MAXITER = run.COUNT;
+        }
+        for (std::int32_t I = 0; I <= K; ++I) run.B(Q, I) = run.H(K, I);
+    }
+}
+
 void correction(Run& run) {
     const std::int32_t K = run.K;
     IMat& P = run.P;

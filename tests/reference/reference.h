@@ -26,6 +26,11 @@ Mat widen(const Run& run);
 // filled-in values are copied into the run.
 void e_step(Run& run, Mat& X);
 
+// Each variable's regression on the others into B, sweeping pivot by pivot
+// with the variable moved last, and on the way COV, MAXDIFF and the pass
+// limit as the convergence check leaves them (its log line left out).
+void regressions(Run& run);
+
 // CORR, each pattern swept pivot by pivot.
 void correction(Run& run);
 
