@@ -240,8 +240,8 @@ void correction(Run& run) {
     if (run.NPATT < 2) return;
     build_moments(run);
     const Mat& moments = run.G;
-    if (run.sweep_order.empty()) run.sweep_order = sweep_order(run);
-    const std::vector<std::int32_t>& order = run.sweep_order;
+    if (run.plans.sweep_order.empty()) run.plans.sweep_order = sweep_order(run);
+    const std::vector<std::int32_t>& order = run.plans.sweep_order;
     // Room for each pattern's block, m(m+1)/2 values.
     std::vector<std::size_t> at(static_cast<std::size_t>(run.NPATT) + 1, 0);
     std::size_t total = 0;
@@ -250,7 +250,7 @@ void correction(Run& run) {
         at[static_cast<std::size_t>(L)] = total;
         total += m * (m + 1) / 2;
     }
-    std::vector<double>& blocks = run.sweep_blocks;  // kept from pass to pass
+    std::vector<double>& blocks = run.plans.sweep_blocks;  // kept from pass to pass
     blocks.resize(total);
     std::vector<Outcome> outcome(static_cast<std::size_t>(run.NPATT) + 1);
     // Contiguous pieces of the sorted list, a few for each thread.

@@ -39,95 +39,245 @@ void merge(Run& run) {
     }
 }
 
-// Fills the missing values of case I from the regressions: in ascending
+// Filling a case's missing values from the regressions, in ascending
 // order, so variables before J hold this pass's values and missing ones
-// after it still the previous pass's. Each value is a chain of products and
-// sums of finite numbers; an overflow anywhere in it leaves the end of the
-// chain infinite or not a number, so the chain is checked once, at its end,
-// before the value is stored.
-void fill_case(Run& run, std::int32_t I) {
-    const std::int32_t K = run.K, L = run.PATT(I);
-    if (L == 1) return;  // complete
-    const std::int32_t m = run.P(L, K + 1);
-    const std::int32_t* missing = run.P.row(L) + (K - m);  // ascending
-    const bool attrition = run.BMOD == 1 && m == 1;        // a case with one missing value
-    double* x = run.X.row(I);
-    for (std::int32_t a = 0; a < m; ++a) {
-        const std::int32_t J = missing[a];
-        const double* b = run.B.row(J);
-        double s = 0.0;
-        for (std::int32_t M = 0; M < J; ++M) s = b[M] * x[M] + s;
-        for (std::int32_t M = J; M <= K - 1; ++M) s = b[M] * x[M + 1] + s;
-        if (attrition) s = s * run.YHAT + run.YINT;
-        if (!std::isfinite(s)) math_fault(Fault::Overflow);
-        x[J] = s;
+// after it still the previous pass's. Each value is a chain of products
+// and sums of finite numbers; an overflow anywhere in it leaves the end of
+// the chain infinite or not a number, so the chain is checked once, at its
+// end, before the value is stored.
+//
+// The cases are independent: four streams of cases, each going through its
+// own stretch of them, fill one value each side by side, so that the four
+// chains run at once.
+class Filler {
+public:
+    explicit Filler(Run& run) : run_(run), K_(run.K), attrition_(run.BMOD == 1) {}
+
+    // Fills the cases cases[0..n).
+    void fill(const std::int32_t* cases, std::size_t n) {
+        Stream st[4];
+        for (std::size_t r = 0; r < 4; ++r) {
+            st[r].next = cases + n * r / 4;
+            st[r].end = cases + n * (r + 1) / 4;
+            start(st[r]);
+        }
+        while (st[0].x && st[1].x && st[2].x && st[3].x) {
+            double s[4];
+            chains(st, s);
+            for (std::size_t r = 0; r < 4; ++r) store(st[r], s[r]);
+        }
+        for (Stream& one : st) {
+            while (one.x) {
+                double s;
+                chains<1>(&one, &s);
+                store(one, s);
+            }
+        }
     }
+
+private:
+    struct Stream {
+        const std::int32_t* next = nullptr;  // the cases still to come
+        const std::int32_t* end = nullptr;
+        double* x = nullptr;  // the case being filled, null when none is left
+        const std::int32_t* missing = nullptr;
+        std::int32_t left = 0;   // its missing values not yet filled
+        bool corrected = false;  // one missing value and the attrition correction
+    };
+
+    Run& run_;
+    const std::int32_t K_;
+    const bool attrition_;
+
+    void start(Stream& st) {
+        st.x = nullptr;
+        if (st.next == st.end) return;
+        const std::int32_t I = *st.next++, L = run_.PATT(I);
+        st.x = run_.X.row(I);
+        st.left = run_.P(L, K_ + 1);
+        st.missing = run_.P.row(L) + (K_ - st.left);
+        st.corrected = attrition_ && st.left == 1;
+    }
+
+    // The chains of the next missing value of each stream.
+    template <int lanes = 4>
+    void chains(const Stream* st, double* s) const {
+        const double* b[lanes];
+        std::int32_t J[lanes];
+        for (int r = 0; r < lanes; ++r) {
+            J[r] = *st[r].missing;
+            b[r] = run_.B.row(J[r]);
+            s[r] = 0.0;
+        }
+        for (std::int32_t M = 0; M <= K_ - 1; ++M)
+            for (int r = 0; r < lanes; ++r) s[r] = b[r][M] * st[r].x[M < J[r] ? M : M + 1] + s[r];
+    }
+
+    void store(Stream& st, double s) {
+        if (st.corrected) s = s * run_.YHAT + run_.YINT;
+        if (!std::isfinite(s)) math_fault(Fault::Overflow);
+        st.x[*st.missing++] = s;
+        if (--st.left == 0) start(st);
+    }
+};
+
+// The incomplete cases in ascending order.
+std::vector<std::int32_t> fill_order(const Run& run) {
+    std::vector<std::int32_t> order;
+    for (std::int32_t I = 1; I <= run.N; ++I)
+        if (run.PATT(I) != 1) order.push_back(I);
+    return order;
 }
 
-// The rows of SS marked in `mine` (and their SS(0,J)), each element a sum
-// over the incomplete cases in ascending order: with J missing every
-// product with it, with J observed the products with the missing
-// variables before it. Within a case each element takes one product, so
-// the rows may be visited in any order. Each new value is checked before
-// it is stored.
-void add_rows(Run& run, const std::vector<char>& mine) {
-    const std::int32_t N = run.N, K = run.K;
-    double* ss0 = run.SS.row(0);
-    auto add = [](double& sum, double term) {
-        const double t = term + sum;
-        if (!(std::fabs(t) <= DBL_MAX)) math_fault(Fault::Overflow);
-        sum = t;
+// The products of an incomplete case for SS, as lists made once per
+// pattern: an element of the lower triangle (or of row 0) and the two
+// variables whose values it takes, x[a] * x[b] (x[0] = 1 makes the sum of
+// row 0 a product too), packed as offset << 16 | a << 8 | b. The lists
+// split the elements between the threads by column. Made only when the
+// variables fit and the lists stay small enough to be read from cache;
+// else each case's products are found from its pattern as it comes.
+std::size_t max_products = std::size_t{1} << 19;
+
+bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>& bound) {
+    const std::int32_t K = run.K;
+    Run::Plans& plans = run.plans;
+    if (plans.product_parts == parts) return !plans.products_at.empty();
+    plans.product_parts = parts;
+    plans.products.clear();
+    plans.products_at.clear();
+    if (K > 255) return false;
+    auto part_of = [&](std::int32_t column) {
+        std::size_t p = 0;
+        while (column >= bound[p + 1]) ++p;
+        return p;
     };
+    std::vector<std::vector<std::uint32_t>> by_part(parts);
+    plans.products_at.push_back(0);
+    for (std::int32_t L = 1; L <= run.NPATT; ++L) {
+        for (auto& v : by_part) v.clear();
+        auto pack = [&](std::int32_t J, std::int32_t M, std::int32_t a, std::int32_t b) {
+            by_part[part_of(J == 0 ? b : M)].push_back(static_cast<std::uint32_t>(J * (K + 1) + M) << 16 |
+                                                       static_cast<std::uint32_t>(a) << 8 |
+                                                       static_cast<std::uint32_t>(b));
+        };
+        if (L > 1) {
+            for (std::int32_t J = 1; J <= K; ++J) {
+                if (!run.OBS(L, J)) pack(0, J, 0, J);
+                for (std::int32_t M = 1; M <= J; ++M)
+                    if (!run.OBS(L, J) || !run.OBS(L, M)) pack(J, M, M, J);
+            }
+        }
+        for (const auto& v : by_part) {
+            plans.products.insert(plans.products.end(), v.begin(), v.end());
+            plans.products_at.push_back(plans.products.size());
+        }
+        if (plans.products.size() > max_products) {
+            plans.products.clear();
+            plans.products_at.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+// The columns first..last of SS (and SS(0,J) for J among them), each
+// element a sum over the incomplete cases in ascending order of the
+// products of a missing variable with the variables before it or after
+// it. Within a case each element takes one product, so the elements may be
+// visited in any order: from the pattern's list of products (`part`), or
+// else the row of each missing variable J (its products with every
+// variable up to J), then the column of each missing variable M below the
+// diagonal (its products with the observed variables after it). The sums
+// run in a copy of those columns: an overflow leaves its sum infinite or
+// not a number to the end, so the copy is checked once, when every case is
+// in, before it is stored into SS. No sum is ever -0, so adding 0 changes
+// none.
+void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t part, bool lists) {
+    const std::int32_t N = run.N, K = run.K;
+    const auto width = static_cast<std::size_t>(K) + 1;
+    std::vector<double> sums(width * width);
+    auto at = [&](std::int32_t J, std::int32_t M) -> double& {
+        return sums[static_cast<std::size_t>(J) * width + static_cast<std::size_t>(M)];
+    };
+    auto each = [&](auto visit) {
+        for (std::int32_t J = 0; J <= K; ++J)
+            for (std::int32_t M = first; M <= std::min(J == 0 ? K : J, last); ++M) visit(J, M);
+    };
+    each([&](std::int32_t J, std::int32_t M) { at(J, M) = run.SS(J, M); });
+    const std::uint32_t* products = run.plans.products.data();
+    const std::size_t* products_at = run.plans.products_at.data() + part;
+    const std::size_t parts = run.plans.product_parts;
     for (std::int32_t I = 1; I <= N; ++I) {
         const std::int32_t L = run.PATT(I);
         if (L == 1) continue;
         const double* x = run.X.row(I);
-        const std::int32_t* order = run.P.row(L);  // observed variables, then missing ones
-        const std::int32_t* missing = order + (K - run.P(L, K + 1));
-        const std::int32_t* end = order + K;
-        for (const std::int32_t* J = missing; J < end; ++J) {
-            if (!mine[static_cast<std::size_t>(*J)]) continue;
-            const double xj = x[*J];
-            add(ss0[*J], xj);
-            double* ss = run.SS.row(*J);
-            for (std::int32_t M = 1; M <= *J; ++M) add(ss[M], x[M] * xj);
+        if (lists) {
+            const std::size_t k = static_cast<std::size_t>(L - 1) * parts;
+            for (const std::uint32_t *t = products + products_at[k], *end = products + products_at[k + 1]; t < end; ++t)
+                sums[*t >> 16] = x[(*t >> 8) & 0xFF] * x[*t & 0xFF] + sums[*t >> 16];
+            continue;
         }
-        for (const std::int32_t* J = order; J < missing; ++J) {
-            if (*J < *missing || !mine[static_cast<std::size_t>(*J)]) continue;
+        const std::uint8_t* seen = run.OBS.row(L) - 1;  // seen[J] for J = 1..K
+        const std::int32_t* missing = run.P.row(L) + (K - run.P(L, K + 1));
+        const std::int32_t* end = run.P.row(L) + K;
+        for (const std::int32_t* J = missing; J < end; ++J) {
+            if (*J < first) continue;
             const double xj = x[*J];
-            double* ss = run.SS.row(*J);
-            for (const std::int32_t* M = missing; M < end && *M < *J; ++M) add(ss[*M], x[*M] * xj);
+            double* row = &at(*J, 0);
+            if (*J <= last) at(0, *J) = xj + at(0, *J);
+            for (std::int32_t M = first, to = std::min(*J, last); M <= to; ++M) row[M] = x[M] * xj + row[M];
+        }
+        for (const std::int32_t* M = missing; M < end && *M <= last; ++M) {
+            if (*M < first) continue;
+            // Adding 0 where J is missing too leaves the sum as it is.
+            const double xm = x[*M];
+            double* column = &at(0, *M);
+            for (std::int32_t J = *M + 1; J <= K; ++J) {
+                const double term = seen[J] ? xm * x[J] : 0.0;
+                column[static_cast<std::size_t>(J) * width] = term + column[static_cast<std::size_t>(J) * width];
+            }
         }
     }
+    each([&](std::int32_t J, std::int32_t M) {
+        if (!(std::fabs(at(J, M)) <= DBL_MAX)) math_fault(Fault::Overflow);
+    });
+    each([&](std::int32_t J, std::int32_t M) { run.SS(J, M) = at(J, M); });
 }
 
 }  // namespace
 
+void limit_product_lists(std::size_t products) { max_products = products; }
+
 void e_step(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
+    const std::int32_t K = run.K;
     clear_sums(run);
-    // Each case is filled on its own: pieces of cases on the threads.
-    const std::size_t pieces = static_cast<std::size_t>(thread_count()) * 8;
+    // Each case is filled on its own: pieces of the incomplete cases on the
+    // threads.
+    if (run.plans.fill_order.empty() && run.NPATT > 1) run.plans.fill_order = fill_order(run);
+    const std::vector<std::int32_t>& order = run.plans.fill_order;
+    const std::size_t pieces = std::min<std::size_t>(order.size(), static_cast<std::size_t>(thread_count()) * 8);
     run_parts(pieces, [&](std::size_t part) {
-        const std::int64_t from = 1 + N * static_cast<std::int64_t>(part) / static_cast<std::int64_t>(pieces);
-        const std::int64_t to = 1 + N * static_cast<std::int64_t>(part + 1) / static_cast<std::int64_t>(pieces);
-        for (std::int64_t I = from; I < to; ++I) fill_case(run, static_cast<std::int32_t>(I));
+        const std::size_t from = order.size() * part / pieces, to = order.size() * (part + 1) / pieces;
+        Filler(run).fill(order.data() + from, to - from);
     });
     // Each element of SS is a sum over the cases in ascending order: the
-    // rows are split between the threads, never the cases; each thread
-    // takes rows of about the same number of elements.
+    // columns are split between the threads, never the cases, in ranges of
+    // about the same number of elements.
     const std::size_t parts =
         std::min<std::size_t>(static_cast<std::size_t>(thread_count()), static_cast<std::size_t>(K));
-    run_parts(parts, [&](std::size_t part) {
-        std::vector<char> mine(static_cast<std::size_t>(K) + 1, 0);
-        const double total = static_cast<double>(K) * (K + 1) / 2;
-        for (std::int32_t J = 1; J <= K; ++J) {
-            const double before = static_cast<double>(J - 1) * J / 2;
-            mine[static_cast<std::size_t>(J)] =
-                static_cast<std::size_t>(before / total * static_cast<double>(parts)) == part;
-        }
-        add_rows(run, mine);
-    });
+    std::vector<std::int32_t> bound(parts + 1, K + 1);
+    bound[0] = 1;
+    for (std::size_t part = 1; part < parts; ++part) {
+        // Column M holds K - M + 1 elements; the first `part` shares of them.
+        const double share =
+            static_cast<double>(K) * (K + 1) / 2 * static_cast<double>(part) / static_cast<double>(parts);
+        double below = 0;
+        std::int32_t M = 1;
+        for (; M <= K && below + (K - M + 1) <= share; ++M) below += K - M + 1;
+        bound[part] = std::max(bound[part - 1], M);
+    }
+    const bool lists = make_products(run, parts, bound);
+    run_parts(parts, [&](std::size_t part) { add_columns(run, bound[part], bound[part + 1] - 1, part, lists); });
     merge(run);
 }
 

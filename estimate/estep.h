@@ -9,6 +9,10 @@ namespace talvo {
 
 void e_step(Run& run);
 
+// The completion step keeps, for data with few patterns, each pattern's
+// list of products; at most this many (the tests force either way).
+void limit_product_lists(std::size_t products);
+
 // Every missing value of X replaced by its regression prediction, the
 // variables in ascending order within each case; no attrition correction.
 void complete_cases(Run& run);

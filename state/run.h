@@ -52,10 +52,20 @@ struct Run : Params {
     Mat CORR;     // conditional covariance correction
     IMat P;       // 1..NPATT (grows) by 1..K+2: pattern table
     FlagMat OBS;  // 1..NPATT by 1..K: 1 where the pattern observes the variable
-    // For the correction: the incomplete patterns sorted by their pivot
-    // sequences (made at its first use), and room for each one's block.
-    std::vector<std::int32_t> sweep_order;
-    std::vector<double> sweep_blocks;
+    // Made by the estimation at its first use and kept for the run: what
+    // depends only on the patterns.
+    struct Plans {
+        // The correction: the incomplete patterns sorted by their pivot
+        // sequences, and room for each one's block.
+        std::vector<std::int32_t> sweep_order;
+        std::vector<double> sweep_blocks;
+        // The completion step: the incomplete cases; each pattern's
+        // products for SS, split into parts (see estep.cpp).
+        std::vector<std::int32_t> fill_order;
+        std::vector<std::uint32_t> products;
+        std::vector<std::size_t> products_at;
+        std::size_t product_parts = 0;
+    } plans;
 
     // Scalars.
     std::int32_t NPATT = 0;
