@@ -58,6 +58,25 @@ TEST(Render, FixedPointIsThatOfTheRules) {
     }
 }
 
+// E with no scale factor or 1P, by the whole-number path or the general
+// one, against the rules.
+TEST(Render, ExponentFormIsThatOfTheRules) {
+    std::mt19937_64 gen(31);
+    for (int i = 0; i < 200000; ++i) {
+        const double v =
+            (gen() & 1 ? -1 : 1) * std::ldexp(1.0 + (gen() >> 12) * 0x1p-52, static_cast<int>(gen() % 90) - 30);
+        const int k = static_cast<int>(gen() % 2), d = 1 + static_cast<int>(gen() % 15),
+                  e = static_cast<int>(gen() % 4) - 1;
+        const int w = 3 + static_cast<int>(gen() % 28);
+        const bool plus = gen() % 8 == 0;
+        if (e == 0) continue;
+        std::string got;
+        render::exponential(got, v, w, d, e, k, plus, 'E');
+        ASSERT_EQ(got, reference::exponential(v, w, d, e, k, plus))
+            << v << " E" << w << "." << d << "E" << e << " " << k << "P";
+    }
+}
+
 TEST(Write, EndlessEmptyRecordsAreRefused) {
     struct Counter final : RecordSink {
         long n = 0;

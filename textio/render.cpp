@@ -163,6 +163,56 @@ Decimal scaled(double v, int scale) {
     return x;
 }
 
+// Ew.d[Ee] and Dw.d of the common value, with no scale factor or 1P: the
+// 17 digits of the exact path rounded half up to the d (or d + 1)
+// significant digits shown, in whole-number arithmetic, and a decimal
+// exponent of one or two digits. False for any other.
+bool exponential_common(std::string& out, double v, std::int64_t w, std::int64_t d, std::int64_t e, int scale,
+                        bool plus, char letter) {
+    std::uint64_t q;
+    int exp;
+    if ((scale != 0 && scale != 1) || e == 0 || e > 3 || v == 0.0 || !exact_digits(std::fabs(v), q, exp)) return false;
+    const std::int64_t sig = d + scale;  // digits shown
+    if (sig < 1 || sig > 16) return false;
+    std::uint64_t rest;
+    std::uint64_t shown = divide_by_ten_to(q, static_cast<int>(17 - sig), rest);
+    if (rest >= kPow10[17 - sig] / 2) ++shown;
+    if (shown == kPow10[sig]) {
+        shown = kPow10[sig - 1];  // 99..9 became 100..0
+        ++exp;
+    }
+    char digits[20];
+    char* const end = digits + sizeof digits;
+    char* b = end;
+    for (std::int64_t i = 0; i < sig; ++i) {
+        *--b = static_cast<char>('0' + shown % 10);
+        shown /= 10;
+    }
+    const std::int64_t xexp = exp - scale, mag = xexp < 0 ? -xexp : xexp;  // mag <= 17
+    const std::int64_t expdigits = e < 0 ? 2 : e;
+    if (e > 0 && e < (mag >= 10 ? 2 : 1)) return false;
+    const char sign = std::signbit(v) ? '-' : plus ? '+' : 0;
+    const std::int64_t len = (sign ? 1 : 0) + sig + 1 + 2 + expdigits;
+    if (len > w) {
+        out.append(static_cast<std::size_t>(w), '*');
+        return true;
+    }
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(w));
+    char* p = out.data() + at;
+    std::memset(p, ' ', static_cast<std::size_t>(w - len));
+    p += w - len;
+    if (sign) *p++ = sign;
+    if (scale == 1) *p++ = *b++;
+    *p++ = '.';
+    std::memcpy(p, b, static_cast<std::size_t>(end - b));
+    p += end - b;
+    *p++ = letter;
+    *p++ = xexp < 0 ? '-' : '+';
+    for (std::int64_t i = expdigits - 1, m = mag; i >= 0; --i, m /= 10) p[i] = static_cast<char>('0' + m % 10);
+    return true;
+}
+
 }  // namespace
 
 void fixed(std::string& out, double v, std::int64_t w, std::int64_t d, int scale, bool plus) {
@@ -184,6 +234,7 @@ void exponential(std::string& out, double v, std::int64_t w, std::int64_t d, std
                  char letter) {
     if (w <= 0) return;
     if (!std::isfinite(v)) return fill_unbuilt(out, w);
+    if (exponential_common(out, v, w, d, e, scale, plus, letter)) return;
     // Digits before the point (k > 0) or zeros after it (k <= 0), and the
     // number of significant digits shown.
     std::int64_t k = scale;

@@ -253,6 +253,33 @@ std::string fixed(double v, int w, int d, bool plus) {
     return std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
 }
 
+std::string exponential(double v, int w, int d, int e, int k, bool plus) {
+    char buf[40];
+    const char* end = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 16).ptr;
+    std::string D = std::string(1, buf[0]) + std::string(buf + 2, buf + 18);
+    int x = std::atoi(std::string(buf + 19, static_cast<std::size_t>(end - buf - 19)).c_str()) + 1;
+    const int sig = d + k;
+    std::string R = D.substr(0, static_cast<std::size_t>(sig));
+    if (D[static_cast<std::size_t>(sig)] >= '5') {
+        int i = sig - 1;
+        while (i >= 0 && R[static_cast<std::size_t>(i)] == '9') R[static_cast<std::size_t>(i--)] = '0';
+        if (i >= 0)
+            ++R[static_cast<std::size_t>(i)];
+        else
+            R[0] = '1', x += 1;
+    }
+    std::string text = std::signbit(v) ? "-" : plus ? "+" : "";
+    text += k == 1 ? R.substr(0, 1) + "." + R.substr(1) : "." + R;
+    const int xexp = x - k, mag = std::abs(xexp);
+    std::string digits = std::to_string(mag);
+    const int width = e < 0 ? 2 : e;
+    if (static_cast<int>(digits.size()) > width) return std::string(static_cast<std::size_t>(w), '*');
+    text += std::string("E") + (xexp < 0 ? "-" : "+") +
+            std::string(static_cast<std::size_t>(width) - digits.size(), '0') + digits;
+    if (static_cast<int>(text.size()) > w) return std::string(static_cast<std::size_t>(w), '*');
+    return std::string(static_cast<std::size_t>(w) - text.size(), ' ') + text;
+}
+
 std::string listing(const format::Format& f) {
     std::string out;
     for (std::size_t k = 0; k < f.code.size(); ++k) {

@@ -39,6 +39,11 @@ void correction(Run& run);
 // before the point, a minus only for a value that does not round to zero.
 std::string fixed(double v, int w, int d, bool plus);
 
+// Ew.d (e < 0) or Ew.dEe of a value with no scale factor (k = 0) or 1P
+// (k = 1), as the rules read: d + k significant digits of the 17-digit
+// expansion, rounded half up; the exponent letter, sign and digits.
+std::string exponential(double v, int w, int d, int e, int k, bool plus);
+
 // A readable listing of translated instructions, one per line.
 std::string listing(const format::Format& f);
 
