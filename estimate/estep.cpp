@@ -14,8 +14,11 @@ double prediction(const Run& run, std::int32_t I, std::int32_t J) {
     const std::int32_t K = run.K;
     const double* x = run.X.row(I);
     const double* b = run.B.row(J);
+    // A chain of products and sums of finite numbers: an overflow anywhere
+    // leaves its end infinite or not a number.
     double s = 0.0;
-    for (std::int32_t L = 0; L <= K - 1; ++L) s = fp::add(fp::mul(b[L], x[L < J ? L : L + 1]), s);
+    for (std::int32_t L = 0; L <= K - 1; ++L) s = b[L] * x[L < J ? L : L + 1] + s;
+    if (!std::isfinite(s)) math_fault(Fault::Overflow);
     return s;
 }
 
@@ -51,7 +54,8 @@ void merge(Run& run) {
 // chains run at once.
 class Filler {
 public:
-    explicit Filler(Run& run) : run_(run), K_(run.K), attrition_(run.BMOD == 1) {}
+    // With the attrition correction where the run has it switched on.
+    Filler(Run& run, bool attrition) : run_(run), K_(run.K), attrition_(attrition && run.BMOD == 1) {}
 
     // Fills the cases cases[0..n).
     void fill(const std::int32_t* cases, std::size_t n) {
@@ -258,7 +262,7 @@ void e_step(Run& run) {
     const std::size_t pieces = std::min<std::size_t>(order.size(), static_cast<std::size_t>(thread_count()) * 8);
     run_parts(pieces, [&](std::size_t part) {
         const std::size_t from = order.size() * part / pieces, to = order.size() * (part + 1) / pieces;
-        Filler(run).fill(order.data() + from, to - from);
+        Filler(run, true).fill(order.data() + from, to - from);
     });
     // Each element of SS is a sum over the cases in ascending order: the
     // columns are split between the threads, never the cases, in ranges of
@@ -282,19 +286,12 @@ void e_step(Run& run) {
 }
 
 void complete_cases(Run& run) {
-    const std::int32_t N = run.N, K = run.K;
-    // Each case on its own: pieces of cases on the threads.
-    const std::size_t pieces = static_cast<std::size_t>(thread_count()) * 8;
+    const std::vector<std::int32_t> order = fill_order(run);
+    // Each case on its own: pieces of the incomplete cases on the threads.
+    const std::size_t pieces = std::min<std::size_t>(order.size(), static_cast<std::size_t>(thread_count()) * 8);
     run_parts(pieces, [&](std::size_t part) {
-        const std::int64_t from = 1 + N * static_cast<std::int64_t>(part) / static_cast<std::int64_t>(pieces);
-        const std::int64_t to = 1 + N * static_cast<std::int64_t>(part + 1) / static_cast<std::int64_t>(pieces);
-        for (std::int64_t I = from; I < to; ++I) {
-            const std::int32_t L = run.PATT(I);
-            if (L == 1) continue;
-            double* x = run.X.row(I);
-            for (std::int32_t J = 1; J <= K; ++J)
-                if (!run.OBS(L, J)) x[J] = prediction(run, static_cast<std::int32_t>(I), J);
-        }
+        const std::size_t from = order.size() * part / pieces, to = order.size() * (part + 1) / pieces;
+        Filler(run, false).fill(order.data() + from, to - from);
     });
 }
 

@@ -157,6 +157,19 @@ void e_step(Run& run, Mat& X) {
     }
 }
 
+void complete_cases(Run& run, Mat& X) {
+    const std::int32_t N = run.N, K = run.K;
+    for (std::int32_t I = 1; I <= N; ++I) {
+        for (std::int32_t J = 1; J <= K; ++J) {
+            if (X(I, K + J) != 0.0) continue;
+            double s = 0.0;
+            for (std::int32_t p = 0; p <= K - 1; ++p) s = fp::add(fp::mul(run.B(J, p), X(I, p < J ? p : p + 1)), s);
+            X(I, J) = s;
+            run.X(I, J) = s;
+        }
+    }
+}
+
 void regressions(Run& run) {
     const std::int32_t K = run.K;
     Mat& G = run.G;

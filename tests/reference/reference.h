@@ -26,6 +26,10 @@ Mat widen(const Run& run);
 // filled-in values are copied into the run.
 void e_step(Run& run, Mat& X);
 
+// The final completion: every missing value replaced by its regression
+// prediction, on that data matrix; copied into the run.
+void complete_cases(Run& run, Mat& X);
+
 // Each variable's regression on the others into B, sweeping pivot by pivot
 // with the variable moved last, and on the way COV, MAXDIFF and the pass
 // limit as the convergence check leaves them (its log line left out).
