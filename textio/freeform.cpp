@@ -78,6 +78,25 @@ int FreeFormReader::finish(const numbers::Scanner& s, Piece& p) {
     return s.value(0, false, p.value);
 }
 
+bool FreeFormReader::plain_value(double& v) {
+    constexpr std::size_t kRoom = 64;  // the item and its end must lie before the block's end
+    if (end_ - pos_ < kRoom) return false;
+    const char* const base = buf_.data();
+    std::size_t at = pos_;
+    while (base[at] == ' ' || base[at] == '\t' || base[at] == '\n' || (base[at] == '\r' && base[at + 1] == '\n')) {
+        if (++at + kRoom > end_) return false;
+    }
+    numbers::Scanner number;
+    const std::size_t n = number.feed(std::string_view(base + at, end_ - at));
+    if (n == 0 || at + n + 2 > end_) return false;
+    const char t = base[at + n];
+    if (!(t == ' ' || t == '\t' || t == '\n' || (t == '\r' && base[at + n + 1] == '\n'))) return false;
+    if (number.quick_value(0, v) != 0) return false;
+    pos_ = at + n;
+    expect_value_ = false;
+    return true;
+}
+
 int FreeFormReader::next_piece(Piece& p) {
     // Separators before the item: blanks, tabs and line ends.
     char c, next;

@@ -32,6 +32,11 @@ public:
         expect_value_ = true;
         std::size_t i = 0;
         while (i < count) {
+            double v;
+            if (plain_value(v)) {  // the common item, at once
+                store(i++, v);
+                continue;
+            }
             Piece p;
             if (int e = next_piece(p)) io_error(e, Stmt::Read, name_);
             if (p.kind == Piece::Kind::Slash) break;
@@ -65,6 +70,10 @@ private:
 
     // The next piece of the statement; 0, or the error number.
     int next_piece(Piece& p);
+    // The common item read at once, when it lies well inside the block: a
+    // number after blanks or line ends, ended by a blank or a line end. False,
+    // with nothing taken, for anything else.
+    bool plain_value(double& v);
     // Skips to the beginning of the next line.
     void skip_line();
     // Reads more after what is left unread; false at the end of the file.
