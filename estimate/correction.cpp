@@ -8,6 +8,7 @@
 #include "base/cpu.h"
 #include "base/errors.h"
 #include "base/fp.h"
+#include "base/memory.h"
 #include "base/threads.h"
 #include "estimate/em.h"
 #include "estimate/sweep.h"
@@ -68,51 +69,80 @@ constexpr std::size_t kSlack = 4;
     return acc == 0;
 }
 
+// A row after the pivot's: new[j] as update() gives it, with old[j] and
+// line[j] taken one place further on from the pivot's column iv on. line
+// here is the pivot line without the pivot: one group of four may straddle
+// the pivot's column, and takes its lanes from either side.
+[[gnu::always_inline]] inline void update_past(double* out, const double* old, const double* line, double li, double p,
+                                               std::size_t n, std::size_t iv) {
+    const Lanes l4 = {li, li, li, li}, p4 = {p, p, p, p};
+    std::size_t j = 0;
+    for (; j + 4 <= iv; j += 4) {
+        Lanes o, g;
+        std::memcpy(&o, old + j, sizeof o);
+        std::memcpy(&g, line + j, sizeof g);
+        const Lanes h = o - (l4 * g) / p4;
+        std::memcpy(out + j, &h, sizeof h);
+    }
+    if (j < iv) {
+        Lanes before, after, g;
+        std::memcpy(&before, old + j, sizeof before);
+        std::memcpy(&after, old + j + 1, sizeof after);
+        std::memcpy(&g, line + j, sizeof g);
+        const double gap = static_cast<double>(iv - j);
+        const Lanes lane = {0.0, 1.0, 2.0, 3.0}, edge = {gap, gap, gap, gap};
+        const Lanes o = lane < edge ? before : after;
+        const Lanes h = o - (l4 * g) / p4;
+        std::memcpy(out + j, &h, sizeof h);
+        j += 4;
+    }
+    for (; j < n; j += 4) {
+        Lanes o, g;
+        std::memcpy(&o, old + j + 1, sizeof o);
+        std::memcpy(&g, line + j, sizeof g);
+        const Lanes h = o - (l4 * g) / p4;
+        std::memcpy(out + j, &h, sizeof h);
+    }
+}
+
 // The rows of the new block: the old rows and columns without the pivot's,
-// at index iv. Returns false when a value overflows; the block is scratch,
-// checked whole once every row is in place.
-[[gnu::always_inline]] inline bool step_rows(const double* src, double* dst, const double* line, std::size_t n,
+// at index iv; rest is the pivot line without the pivot. Returns false when
+// a value overflows; the block is scratch, checked whole once every row is
+// in place.
+[[gnu::always_inline]] inline bool step_rows(const double* src, double* dst, const double* rest, std::size_t n,
                                              std::size_t iv, double p) {
     double* out = dst;
     for (std::size_t i = 0; i < n; ++i) {
         if (i == iv) continue;
         const double* old = src + row_at(i);
-        const double li = line[i];
+        const double li = i < iv ? rest[i] : rest[i - 1];
         if (i < iv) {
-            update(out, old, line, li, p, i + 1);
+            update(out, old, rest, li, p, i + 1);
             out += i + 1;
         } else {
-            // The columns before the pivot's, then those after it.
-            update(out, old, line, li, p, iv);
-            update(out + iv, old + iv + 1, line + iv + 1, li, p, i - iv);
+            update_past(out, old, rest, li, p, i, iv);
             out += i;
         }
     }
     return all_finite(dst, static_cast<std::size_t>(out - dst));
 }
 
-bool step_rows_plain(const double* src, double* dst, const double* line, std::size_t n, std::size_t iv, double p) {
-    return step_rows(src, dst, line, n, iv, p);
+bool step_rows_plain(const double* src, double* dst, const double* rest, std::size_t n, std::size_t iv, double p) {
+    return step_rows(src, dst, rest, n, iv, p);
 }
 
-__attribute__((target("avx2"))) bool step_rows_avx2(const double* src, double* dst, const double* line, std::size_t n,
+__attribute__((target("avx2"))) bool step_rows_avx2(const double* src, double* dst, const double* rest, std::size_t n,
                                                     std::size_t iv, double p) {
-    return step_rows(src, dst, line, n, iv, p);
+    return step_rows(src, dst, rest, n, iv, p);
 }
 
-// The largest |line[j]| for j other than iv. The bits of magnitudes order
-// as the magnitudes do, and an integer maximum vectorises.
-double largest_magnitude(const double* line, std::size_t n, std::size_t iv) {
-    std::uint64_t most = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        std::uint64_t b;
-        std::memcpy(&b, &line[j], sizeof b);
-        b = j == iv ? 0 : b & 0x7FFFFFFFFFFFFFFFULL;
-        most = b > most ? b : most;
-    }
-    double m;
-    std::memcpy(&m, &most, sizeof m);
-    return m;
+// The largest |v[j]|, for finite v, with v[n..n+3] zero; four running
+// maxima side by side.
+[[gnu::noinline]] double largest_magnitude(const double* v, std::size_t n) {
+    double most[4] = {0.0, 0.0, 0.0, 0.0};
+    for (std::size_t j = 0; j < n; j += 4)
+        for (std::size_t k = 0; k < 4; ++k) most[k] = std::max(most[k], std::fabs(v[j + k]));
+    return std::max({most[0], most[1], most[2], most[3]});
 }
 
 // One pivot, on variable v, from src to dst.
@@ -124,11 +154,14 @@ void step(const Block& src, Block& dst, std::int32_t v, std::vector<double>& lin
     const std::size_t n = src.vars.size();
     const std::size_t iv =
         static_cast<std::size_t>(std::lower_bound(src.vars.begin(), src.vars.end(), v) - src.vars.begin());
-    // The pivot line, g(u,v) for every unswept u.
+    // The pivot line without the pivot: g(u,v) for every other unswept u.
     line.resize(n + kSlack);
-    for (std::size_t j = 0; j <= iv; ++j) line[j] = src.a[row_at(iv) + j];
-    for (std::size_t j = iv + 1; j < n; ++j) line[j] = src.a[row_at(j) + iv];
-    const double p = line[iv];
+    double* rest = line.data();
+    const double* row = src.a.data() + row_at(iv);
+    for (std::size_t j = 0; j < iv; ++j) rest[j] = row[j];
+    const double p = row[iv];
+    for (std::size_t j = iv + 1; j < n; ++j) rest[j - 1] = src.a[row_at(j) + iv];
+    for (std::size_t j = n - 1; j < n - 1 + kSlack; ++j) rest[j] = 0.0;
     auto end_with = [&](Fault f) {
         dst.fault = static_cast<int>(f);
         dst.unsure_before_fault = src.unsure;
@@ -139,15 +172,15 @@ void step(const Block& src, Block& dst, std::int32_t v, std::vector<double>& lin
     if (!std::isfinite(1.0 / q)) return end_with(Fault::Overflow);
     // The pivot column of the unswept rows, g(u,v) / p: computed by the
     // whole sweep, so an overflow there is its fault.
-    const double lmax = largest_magnitude(line.data(), n, iv);
+    const double lmax = largest_magnitude(rest, n - 1);
     if (!std::isfinite(lmax / q)) return end_with(Fault::Overflow);
     dst.vars.resize(n - 1);
     std::copy_n(src.vars.begin(), iv, dst.vars.begin());
     std::copy(src.vars.begin() + static_cast<std::ptrdiff_t>(iv) + 1, src.vars.end(),
               dst.vars.begin() + static_cast<std::ptrdiff_t>(iv));
     dst.a.resize(row_at(n - 1) + kSlack);
-    const bool ok = use_avx2() ? step_rows_avx2(src.a.data(), dst.a.data(), line.data(), n, iv, p)
-                               : step_rows_plain(src.a.data(), dst.a.data(), line.data(), n, iv, p);
+    const bool ok = use_avx2() ? step_rows_avx2(src.a.data(), dst.a.data(), rest, n, iv, p)
+                               : step_rows_plain(src.a.data(), dst.a.data(), rest, n, iv, p);
     if (!ok) return end_with(Fault::Overflow);
     // Bounds of the elements left out, as the whole sweep computes them.
     const double A = src.A, S = src.S;
@@ -156,18 +189,49 @@ void step(const Block& src, Block& dst, std::int32_t v, std::vector<double>& lin
     if (!std::isfinite(dst.S) || !std::isfinite(dst.A)) dst.unsure = true;
 }
 
-// Incomplete patterns in the order of their pivot sequences (the observed
-// variables, ascending; a sequence before those it begins).
-std::vector<std::int32_t> sweep_order(const Run& run) {
+// The incomplete patterns in the order of their pivot sequences (the
+// constant, then the observed variables ascending; a sequence before those it
+// begins), and for each one the pivots it sweeps beyond the one before. The
+// sweeps then read their plan and write their blocks front to back.
+void plan_sweeps(const Run& run, Run::Plans::Sweeps& plan) {
     const std::int32_t K = run.K;
-    std::vector<std::int32_t> order;
-    for (std::int32_t L = 2; L <= run.NPATT; ++L) order.push_back(L);
-    std::sort(order.begin(), order.end(), [&](std::int32_t x, std::int32_t y) {
+    auto observed = [&](std::int32_t L) { return K - run.P(L, K + 1); };
+    plan.order.clear();
+    for (std::int32_t L = 2; L <= run.NPATT; ++L) plan.order.push_back(L);
+    std::sort(plan.order.begin(), plan.order.end(), [&](std::int32_t x, std::int32_t y) {
         const std::int32_t* a = run.P.row(x);
         const std::int32_t* b = run.P.row(y);
-        return std::lexicographical_compare(a, a + (K - run.P(x, K + 1)), b, b + (K - run.P(y, K + 1)));
+        return std::lexicographical_compare(a, a + observed(x), b, b + observed(y));
     });
-    return order;
+    plan.place.assign(static_cast<std::size_t>(run.NPATT) + 1, 0);
+    plan.steps.clear();
+    plan.steps_at.clear();
+    plan.blocks_at.assign(1, 0);
+    const std::int32_t* before = nullptr;
+    std::int32_t before_length = 0;
+    for (std::size_t k = 0; k < plan.order.size(); ++k) {
+        const std::int32_t L = plan.order[k];
+        plan.place[static_cast<std::size_t>(L)] = static_cast<std::int32_t>(k);
+        const std::int32_t* seen = run.P.row(L);
+        const std::int32_t length = observed(L);
+        // The depth shared with the pattern before: its constant pivot and
+        // the observed variables both begin with.
+        std::int32_t shared = 0;
+        if (before) {
+            shared = 1;
+            while (shared - 1 < length && shared - 1 < before_length && seen[shared - 1] == before[shared - 1])
+                ++shared;
+        }
+        plan.steps_at.push_back(plan.steps.size());
+        plan.steps.push_back(shared);
+        plan.steps.push_back(length + 1 - shared);
+        if (shared == 0) plan.steps.push_back(0);
+        for (std::int32_t i = std::max(shared - 1, 0); i < length; ++i) plan.steps.push_back(seen[i]);
+        const auto m = static_cast<std::size_t>(K - length);
+        plan.blocks_at.push_back(plan.blocks_at.back() + m * (m + 1) / 2);
+        before = seen;
+        before_length = length;
+    }
 }
 
 // What one pattern gives: its block, or the fault its sweep ends with.
@@ -195,9 +259,8 @@ void sweep_whole(const Run& run, std::int32_t L, const Mat& moments, double* blo
         for (std::int32_t M = K - m + 1; M <= J; ++M) *block++ = H(J, M);
 }
 
-// Sweeps the patterns order[from..to) into their blocks.
-void sweep_part(const Run& run, const Mat& moments, const std::vector<std::int32_t>& order, std::size_t from,
-                std::size_t to, const std::vector<std::size_t>& at, std::vector<double>& blocks,
+// Sweeps the patterns at places [from, to) of the plan into their blocks.
+void sweep_part(const Run& run, const Mat& moments, Run::Plans::Sweeps& plan, std::size_t from, std::size_t to,
                 std::vector<Outcome>& outcome) {
     const std::int32_t K = run.K;
     std::vector<Block> depth(static_cast<std::size_t>(K) + 2);
@@ -208,21 +271,27 @@ void sweep_part(const Run& run, const Mat& moments, const std::vector<std::int32
     for (std::int32_t i = 0; i <= K; ++i)
         for (std::int32_t j = 0; j <= i; ++j) root.a.push_back(moments(i, j));
     root.a.resize(root.a.size() + kSlack);
-    std::vector<std::int32_t> seq, prev;  // the pivot sequence, and the one swept before
+    std::vector<std::int32_t> sequence;  // the first place's, which shares nothing here
     for (std::size_t k = from; k < to; ++k) {
-        const std::int32_t L = order[k];
-        const std::int32_t m = run.P(L, K + 1);
-        seq.assign(1, 0);
-        for (std::int32_t i = 1; i <= K - m; ++i) seq.push_back(run.P(L, i));
-        std::size_t shared = 0;
-        while (shared < seq.size() && shared < prev.size() && seq[shared] == prev[shared]) ++shared;
-        for (std::size_t d = shared; d < seq.size(); ++d) step(depth[d], depth[d + 1], seq[d], line);
-        std::swap(prev, seq);
-        const Block& leaf = depth[prev.size()];
-        Outcome& out = outcome[static_cast<std::size_t>(L)];
-        double* block = blocks.data() + at[static_cast<std::size_t>(L)];
+        const std::int32_t* steps = plan.steps.data() + plan.steps_at[k];
+        std::int32_t shared = steps[0], count = steps[1];
+        const std::int32_t* pivots = steps + 2;
+        if (k == from && shared > 0) {
+            const std::int32_t L = plan.order[k];
+            sequence.assign(1, 0);
+            for (std::int32_t i = 1; i <= K - run.P(L, K + 1); ++i) sequence.push_back(run.P(L, i));
+            pivots = sequence.data();
+            count = static_cast<std::int32_t>(sequence.size());
+            shared = 0;
+        }
+        for (std::int32_t d = 0; d < count; ++d)
+            step(depth[static_cast<std::size_t>(shared + d)], depth[static_cast<std::size_t>(shared + d) + 1], pivots[d],
+                 line);
+        const Block& leaf = depth[static_cast<std::size_t>(shared + count)];
+        Outcome& out = outcome[k];
+        double* block = plan.blocks.data() + plan.blocks_at[k];
         if (leaf.fault ? leaf.unsure_before_fault : leaf.unsure) {
-            sweep_whole(run, L, moments, block, out);
+            sweep_whole(run, plan.order[k], moments, block, out);
         } else if (leaf.fault) {
             out.fault = leaf.fault;
         } else {
@@ -240,31 +309,33 @@ void correction(Run& run) {
     if (run.NPATT < 2) return;
     build_moments(run);
     const Mat& moments = run.G;
-    if (run.plans.sweep_order.empty()) run.plans.sweep_order = sweep_order(run);
-    const std::vector<std::int32_t>& order = run.plans.sweep_order;
-    // Room for each pattern's block, m(m+1)/2 values.
-    std::vector<std::size_t> at(static_cast<std::size_t>(run.NPATT) + 1, 0);
-    std::size_t total = 0;
-    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
-        const auto m = static_cast<std::size_t>(run.P(L, K + 1));
-        at[static_cast<std::size_t>(L)] = total;
-        total += m * (m + 1) / 2;
-    }
-    std::vector<double>& blocks = run.plans.sweep_blocks;  // kept from pass to pass
-    blocks.resize(total);
-    std::vector<Outcome> outcome(static_cast<std::size_t>(run.NPATT) + 1);
-    // Contiguous pieces of the sorted list, a few for each thread.
-    const std::size_t parts = std::min<std::size_t>(order.size(), static_cast<std::size_t>(thread_count()) * 4);
+    Run::Plans::Sweeps& plan = run.plans.sweeps;
+    if (plan.order.empty()) plan_sweeps(run, plan);
+    plan.blocks.resize(plan.blocks_at.back());  // kept from pass to pass
+    std::vector<Outcome> outcome(plan.order.size());
+    // Contiguous pieces of the plan, a few for each thread.
+    const std::size_t places = plan.order.size();
+    const std::size_t parts = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 4);
     run_parts(parts, [&](std::size_t part) {
-        sweep_part(run, moments, order, order.size() * part / parts, order.size() * (part + 1) / parts, at, blocks,
-                   outcome);
+        sweep_part(run, moments, plan, places * part / parts, places * (part + 1) / parts, outcome);
     });
     // The sums over the patterns in ascending order; the first fault ends the run.
+    // The blocks lie in the order of the plan: each is asked for from memory
+    // a few patterns before it is read.
+    constexpr std::int32_t kAhead = 4;
+    auto ask = [&](std::int32_t L) {
+        const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
+        prefetch(&outcome[k], &outcome[k] + 1);
+        prefetch(plan.blocks.data() + plan.blocks_at[k], plan.blocks.data() + plan.blocks_at[k + 1]);
+    };
+    for (std::int32_t L = 2; L < std::min(2 + kAhead, run.NPATT + 1); ++L) ask(L);
     for (std::int32_t L = 2; L <= run.NPATT; ++L) {
-        if (int f = outcome[static_cast<std::size_t>(L)].fault) math_fault(static_cast<Fault>(f));
+        if (L + kAhead <= run.NPATT) ask(L + kAhead);
+        const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
+        if (int f = outcome[k].fault) math_fault(static_cast<Fault>(f));
         const std::int32_t m = run.P(L, K + 1);
         const double cases = static_cast<double>(run.P(L, K + 2));
-        const double* h = blocks.data() + at[static_cast<std::size_t>(L)];
+        const double* h = plan.blocks.data() + plan.blocks_at[k];
         for (std::int32_t J = K - m + 1; J <= K; ++J) {
             for (std::int32_t M = K - m + 1; M <= J; ++M) {
                 double& c = run.CORR(run.P(L, J), run.P(L, M));

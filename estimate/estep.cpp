@@ -189,9 +189,7 @@ bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>&
 // products of a missing variable with the variables before it or after
 // it. Within a case each element takes one product, so the elements may be
 // visited in any order: from the pattern's list of products (`part`), or
-// else the row of each missing variable J (its products with every
-// variable up to J), then the column of each missing variable M below the
-// diagonal (its products with the observed variables after it). The sums
+// else row after row from the pattern's missing variables. The sums
 // run in a copy of those columns: an overflow leaves its sum infinite or
 // not a number to the end, so the copy is checked once, when every case is
 // in, before it is stored into SS. No sum is ever -0, so adding 0 changes
@@ -221,24 +219,23 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
                 sums[*t >> 16] = x[(*t >> 8) & 0xFF] * x[*t & 0xFF] + sums[*t >> 16];
             continue;
         }
+        // Row after row: a missing variable's row takes its products with
+        // every variable up to it; an observed variable's row those with
+        // the missing variables before it.
         const std::uint8_t* seen = run.OBS.row(L) - 1;  // seen[J] for J = 1..K
         const std::int32_t* missing = run.P.row(L) + (K - run.P(L, K + 1));
         const std::int32_t* end = run.P.row(L) + K;
-        for (const std::int32_t* J = missing; J < end; ++J) {
-            if (*J < first) continue;
-            const double xj = x[*J];
-            double* row = &at(*J, 0);
-            if (*J <= last) at(0, *J) = xj + at(0, *J);
-            for (std::int32_t M = first, to = std::min(*J, last); M <= to; ++M) row[M] = x[M] * xj + row[M];
-        }
-        for (const std::int32_t* M = missing; M < end && *M <= last; ++M) {
-            if (*M < first) continue;
-            // Adding 0 where J is missing too leaves the sum as it is.
-            const double xm = x[*M];
-            double* column = &at(0, *M);
-            for (std::int32_t J = *M + 1; J <= K; ++J) {
-                const double term = seen[J] ? xm * x[J] : 0.0;
-                column[static_cast<std::size_t>(J) * width] = term + column[static_cast<std::size_t>(J) * width];
+        const std::int32_t* from = missing;
+        while (from < end && *from < first) ++from;
+        for (const std::int32_t* J = from; J < end && *J <= last; ++J) at(0, *J) = x[*J] + at(0, *J);
+        for (std::int32_t J = first; J <= K; ++J) {
+            const double xj = x[J];
+            double* row = &at(J, 0);
+            if (!seen[J]) {
+                for (std::int32_t M = first, to = std::min(J, last); M <= to; ++M) row[M] = x[M] * xj + row[M];
+            } else {
+                for (const std::int32_t* M = from; M < end && *M < J && *M <= last; ++M)
+                    row[*M] = x[*M] * xj + row[*M];
             }
         }
     }

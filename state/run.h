@@ -55,10 +55,17 @@ struct Run : Params {
     // Made by the estimation at its first use and kept for the run: what
     // depends only on the patterns.
     struct Plans {
-        // The correction: the incomplete patterns sorted by their pivot
-        // sequences, and room for each one's block.
-        std::vector<std::int32_t> sweep_order;
-        std::vector<double> sweep_blocks;
+        // The correction (see correction.cpp): the incomplete patterns sorted
+        // by their pivot sequences, each pattern's place in that order, and
+        // for each place the depth it shares with the place before, then its
+        // own pivots; each place's block of results, in the same order.
+        struct Sweeps {
+            std::vector<std::int32_t> order, place;
+            std::vector<std::int32_t> steps;     // shared depth, count, pivots
+            std::vector<std::size_t> steps_at;   // where each place's steps begin
+            std::vector<std::size_t> blocks_at;  // where each place's block begins; the total last
+            std::vector<double> blocks;
+        } sweeps;
         // The completion step: the incomplete cases; each pattern's
         // products for SS, split into parts (see estep.cpp).
         std::vector<std::int32_t> fill_order;
