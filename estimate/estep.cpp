@@ -22,6 +22,23 @@ double prediction(const Run& run, std::int32_t I, std::int32_t J) {
     return s;
 }
 
+void predictions(const Run& run, std::int32_t I, double* out) {
+    const std::int32_t K = run.K;
+    const double* x = run.X.row(I);
+    std::int32_t J = 1;
+    for (; J + 3 <= K; J += 4) {
+        const double* b[4] = {run.B.row(J), run.B.row(J + 1), run.B.row(J + 2), run.B.row(J + 3)};
+        double s[4] = {0.0, 0.0, 0.0, 0.0};
+        for (std::int32_t L = 0; L <= K - 1; ++L)
+            for (std::int32_t r = 0; r < 4; ++r) s[r] = b[r][L] * x[L < J + r ? L : L + 1] + s[r];
+        for (std::int32_t r = 0; r < 4; ++r) {
+            if (!std::isfinite(s[r])) math_fault(Fault::Overflow);
+            out[J + r - 1] = s[r];
+        }
+    }
+    for (; J <= K; ++J) out[J - 1] = prediction(run, I, J);
+}
+
 namespace {
 
 void clear_sums(Run& run) {

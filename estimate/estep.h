@@ -22,4 +22,8 @@ void complete_cases(Run& run);
 // X(I,p+1) (p >= J), accumulated in that order from 0.0.
 double prediction(const Run& run, std::int32_t I, std::int32_t J);
 
+// The predictions of every variable of case I, as prediction() gives them,
+// into out[0..K): four chains side by side, checked in ascending order.
+void predictions(const Run& run, std::int32_t I, double* out);
+
 }  // namespace talvo

@@ -54,8 +54,11 @@ void write_results(Run& run) {
     write_rows(run.res, N, [&](std::int32_t I, RowOutput& out) {
         // Each value's prediction from the other variables, minus the value.
         std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
+        std::vector<double>& predicted = out.values(static_cast<std::size_t>(K));
+        predictions(run, I, predicted.data());
         for (std::int32_t J = 1; J <= K; ++J)
-            items[static_cast<std::size_t>(J - 1)] = Item::of(fp::sub(prediction(run, I, J), run.X(I, J)));
+            items[static_cast<std::size_t>(J - 1)] =
+                Item::of(fp::sub(predicted[static_cast<std::size_t>(J - 1)], run.X(I, J)));
         out.statement(user, items);
     });
     run.res.close();

@@ -24,6 +24,11 @@ public:
         items_.resize(n);
         return items_;
     }
+    // Room for numbers a row works out before its statements.
+    std::vector<double>& values(std::size_t n) {
+        values_.resize(n);
+        return values_;
+    }
 
 private:
     friend void write_rows(OutFile&, std::int32_t, const std::function<void(std::int32_t, RowOutput&)>&);
@@ -32,6 +37,7 @@ private:
     std::vector<std::size_t> ends_;  // where each statement's records end
     format::Buffers buffers_;
     std::vector<format::Item> items_;
+    std::vector<double> values_;
 };
 
 // Writes rows 1..N of the file, row I made by row(I, out). row may end the

@@ -206,10 +206,26 @@ TEST_P(Kernels, WholePassesMatch) {
             ASSERT_EQ(ra, report_of([&] { reference::correction(b.run); })) << "trial " << trial;
             if (ra.empty()) expect_same(a.run.CORR, b.run.CORR, "CORR");
         }
-        if (ra.empty()) {  // the final completion
+        if (ra.empty()) {  // the final completion, and the predictions of the residuals
             ra = report_of([&] { complete_cases(a.run); });
             ASSERT_EQ(ra, report_of([&] { reference::complete_cases(b.run, wide); }));
             expect_same(a.run.X, b.run.X, "X");
+            std::vector<double> four(static_cast<std::size_t>(K)), one(four.size());
+            for (std::int32_t I = 1; I <= a.run.N && ra.empty(); ++I) {
+                ra = report_of([&] { predictions(a.run, I, four.data()); });
+                ASSERT_EQ(ra, report_of([&] {
+                    for (std::int32_t J = 1; J <= K; ++J) one[static_cast<std::size_t>(J - 1)] = prediction(b.run, I, J);
+                }));
+                if (ra.empty()) {
+                    ASSERT_EQ(0, std::memcmp(four.data(), one.data(), four.size() * sizeof(double)));
+                }
+            }
+            // A chain that ends infinite, in the lanes or in the tail.
+            const std::int32_t J = 1 + trial % K;
+            a.run.B(J, 0) = b.run.B(J, 0) = INFINITY;
+            const std::string infinite = report_of([&] { predictions(a.run, 1, four.data()); });
+            ASSERT_EQ(infinite, report_of([&] { prediction(b.run, 1, J); }));
+            ASSERT_FALSE(infinite.empty());
         }
         faults += !ra.empty();
     }
