@@ -8,6 +8,19 @@ namespace talvo::render {
 
 namespace {
 
+// The eight decimal digits of n < 10^8, leading zeros included, as the
+// bytes of a word in the order they are written: halves, quarters and
+// eighths split side by side in the lanes of one integer.
+std::uint64_t eight_digits(std::uint64_t n) {
+    const std::uint64_t merged = n / 10000 | (n % 10000) << 32;
+    const std::uint64_t hundreds_of = ((merged * 10486) >> 20) & 0x0000007F0000007FULL;
+    const std::uint64_t pairs = (merged - 100 * hundreds_of) << 16 | hundreds_of;
+    const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000FULL;
+    return ((pairs - 10 * tens) << 8 | tens) + 0x3030303030303030ULL;
+}
+
+void put_word(char* at, std::uint64_t word) { std::memcpy(at, &word, sizeof word); }
+
 // Fw.d of the common value, whose shown digits are all significant ones of
 // the exact path (1 to 16 of them), in whole-number arithmetic: the 17
 // digits rounded half up at the last digit shown. False for any other.
@@ -20,39 +33,41 @@ bool fixed_common(std::string& out, double v, std::int64_t w, std::int64_t d, bo
     std::uint64_t rest;
     std::uint64_t shown = divide_by_ten_to(q, static_cast<int>(17 - n), rest);  // the value is shown / 10^d
     if (rest >= kPow10[17 - n] / 2) ++shown;
-    // Its digits, right-aligned, with zeros before them up to the d of the fraction.
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    char* b = end;
-    while (shown >= 100) {
-        const std::uint64_t pair = shown % 100;
-        shown /= 100;
-        b -= 2;
-        std::memcpy(b, kDigitPairs + 2 * pair, 2);
-    }
-    if (shown >= 10) {
-        b -= 2;
-        std::memcpy(b, kDigitPairs + 2 * shown, 2);
-    } else {
-        *--b = static_cast<char>('0' + shown);
-    }
-    while (end - b < d) *--b = '0';
-    const std::int64_t whole = (end - b) - d;  // digits before the point
+    std::uint64_t fraction;
+    const std::uint64_t whole = divide_by_ten_to(shown, static_cast<int>(d), fraction);
+    int digits = 0;  // of the whole part; none for a value below one
+    while (digits < 17 && whole >= kPow10[digits]) ++digits;
     const char sign = std::signbit(v) ? '-' : plus ? '+' : 0;
-    const std::int64_t len = (sign ? 1 : 0) + whole + 1 + d;
-    const std::size_t at = out.size();
+    const std::int64_t len = (sign ? 1 : 0) + digits + 1 + d;
     if (len > w) {
         out.append(static_cast<std::size_t>(w), '*');
         return true;
     }
-    out.resize(at + static_cast<std::size_t>(w));
-    char* p = out.data() + at;
-    std::memset(p, ' ', static_cast<std::size_t>(w - len));
-    p += w - len;
-    if (sign) *p++ = sign;
-    std::memcpy(p, b, static_cast<std::size_t>(whole));
-    p[whole] = '.';
-    std::memcpy(p + whole + 1, b + whole, static_cast<std::size_t>(d));
+    constexpr std::int64_t kEnd = 88;  // the text is at most 35 characters
+    // The field, ending at kEnd of a row of blanks, in whole words: the
+    // eight or sixteen digits of the fraction, then the eight or 24 of the
+    // whole part before the point over their leading zeros, then blanks
+    // over the whole part's own leading zeros, then the sign.
+    char field[kEnd + 8];
+    std::memset(field, ' ', sizeof field);
+    const std::int64_t point = kEnd - d - 1;
+    if (d > 8) put_word(field + kEnd - 16, eight_digits(fraction / 100000000));
+    put_word(field + kEnd - 8, eight_digits(fraction % 100000000));
+    if (whole >= 100000000) {
+        put_word(field + point - 24, eight_digits(whole / 10000000000000000ULL));
+        put_word(field + point - 16, eight_digits(whole / 100000000 % 100000000));
+    }
+    put_word(field + point - 8, eight_digits(whole % 100000000));
+    field[point] = '.';
+    constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
+    for (int k = 1; k <= 3; ++k) put_word(field + point - digits - 8 * k, kBlanks);
+    if (sign) field[point - digits - 1] = sign;
+    if (w <= 48) {
+        out.append(field + kEnd - w, static_cast<std::size_t>(w));
+    } else {
+        out.append(static_cast<std::size_t>(w - len), ' ');
+        out.append(field + kEnd - len, static_cast<std::size_t>(len));
+    }
     return true;
 }
 
@@ -303,8 +318,15 @@ void general(std::string& out, double v, std::int64_t w, std::int64_t d, std::in
 
 void integer(std::string& out, std::int64_t v, std::int64_t w, std::int64_t m) {
     if (w <= 0) return;
-    if (v >= 0 && v <= 9 && m < 0) {
+    if (v >= 0 && v <= 9 && m < 0 && w <= 16) {
         // One digit, as the flags and small counts are.
+        char field[16];
+        std::memset(field, ' ', sizeof field);
+        field[w - 1] = static_cast<char>('0' + v);
+        out.append(field, static_cast<std::size_t>(w));
+        return;
+    }
+    if (v >= 0 && v <= 9 && m < 0) {
         out.append(static_cast<std::size_t>(w - 1), ' ');
         out.push_back(static_cast<char>('0' + v));
         return;

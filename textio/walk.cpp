@@ -154,6 +154,13 @@ private:
 
     // Walks to the next data edit descriptor and renders the item there.
     int to_next_data(const Item& item) {
+        if (rep_left_ > 0) {  // the next use of a repeated data descriptor
+            if (int e = step()) return e;
+            if (int e = render_item(code_[ip_], item)) return e;
+            ++items_;
+            if (--rep_left_ == 0) ++ip_;
+            return 0;
+        }
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
@@ -218,6 +225,8 @@ private:
         double v = real ? item.real : static_cast<double>(item.integer);
         std::int64_t w = field_width(in);
         if (pos_ + w > kMaxRecord) return err::StatementTooLong;
+        // A field after skipped positions fills them with blanks first.
+        if (w > 0 && static_cast<size_t>(pos_) > rec_.size()) rec_.resize(static_cast<size_t>(pos_), ' ');
         bool direct = static_cast<size_t>(pos_) == rec_.size();
         std::string& out = direct ? rec_ : field_;
         size_t before = out.size();
