@@ -6,7 +6,8 @@
 #   expected/stdout, expected/stderr, expected/status
 #   expected/files/  every file the run creates or changes, byte for byte;
 #                    every other file must be an unchanged file of in/
-# The program runs in a fresh temporary folder with redirected streams.
+# The program runs in a fresh temporary folder, its answers piped in and its
+# output streams redirected to files.
 # Usage: e2e.sh PROGRAM CASES_FOLDER [CASE...]
 set -u
 prog=$(realpath "$1")
@@ -35,7 +36,7 @@ for c in "${cases[@]}"; do
     mkdir "$tmp/run" "$tmp/want"
     for d in in expected/files; do [ -d "$case_dir/$d" ] && cp -a "$case_dir/$d/." "$tmp/want/"; done
     [ -d "$case_dir/in" ] && cp -a "$case_dir/in/." "$tmp/run/"
-    (cd "$tmp/run" && exec timeout 120 "$prog" <"$case_dir/stdin" >"$tmp/stdout" 2>"$tmp/stderr")
+    (cd "$tmp/run" && cat "$case_dir/stdin" | timeout 120 "$prog" >"$tmp/stdout" 2>"$tmp/stderr")
     echo $? >"$tmp/status"
     report=""
     for s in stdout stderr status; do

@@ -1,0 +1,62 @@
+// Hostile and mistaken input: pipes, devices and endless files as data
+// files, numbers of enormous length, absurd sizes and rows. Each must end
+// soon, in bounded memory, with the sound result.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "helpers.h"
+#include "textio/files.h"
+#include "textio/freeform.h"
+
+namespace talvo {
+namespace {
+
+using testing::report_of;
+
+class BadInput : public testing::InTempDir {};
+
+// The report that reading `count` values from the named file ends with.
+std::string read_report(const std::string& name, std::size_t count) {
+    return report_of([&] {
+        InFile file;
+        file.open(name);
+        FreeFormReader(file.fd(), file.name()).read(count, [](std::size_t, double) {});
+    });
+}
+
+std::string report(int number, const std::string& file, const char* what) {
+    return "\r\nrun-time error F" + std::to_string(number) + ": READ(" + file + ")\r\n- " + what + "\r\n";
+}
+
+TEST_F(BadInput, PipesDevicesAndEndlessFilesAsData) {
+    // A pipe whose writer closes after three values: the end of the file.
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    std::thread writer([] { std::ofstream("fifo") << "1 2 3"; });
+    EXPECT_EQ(read_report("fifo", 8), report(6501, "fifo", "end of file"));
+    writer.join();
+    EXPECT_EQ(read_report("/dev/null", 1), report(6501, "/dev/null", "end of file"));
+    // Zero bytes without end, from a device or a sparse file of 2 GiB: the
+    // first one cannot belong to a number.
+    EXPECT_EQ(read_report("/dev/zero", 1), report(6103, "/dev/zero", "invalid real"));
+    std::ofstream("sparse.dat").close();
+    std::filesystem::resize_file("sparse.dat", std::uintmax_t{2} << 30);
+    EXPECT_EQ(read_report("sparse.dat", 1), report(6103, "sparse.dat", "invalid real"));
+    // A device takes results.
+    const format::Item one = format::Item::of(1.0);
+    EXPECT_EQ(report_of([&] {
+                  OutFile out;
+                  out.open("/dev/null");
+                  out.write(format::translate("(F5.1)"), {&one, 1});
+                  out.close();
+              }),
+              "");
+}
+
+}  // namespace
+}  // namespace talvo
