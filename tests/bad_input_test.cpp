@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "helpers.h"
+#include "state/allocate.h"
 #include "textio/files.h"
 #include "textio/freeform.h"
 
@@ -56,6 +57,22 @@ TEST_F(BadInput, PipesDevicesAndEndlessFilesAsData) {
                   out.close();
               }),
               "");
+}
+
+TEST(BadInputSizes, WorkArraysTakeNoMemoryBeforeTheyAreUsed) {
+    // A mistyped K: the arrays take 800 MB, none of which is touched.
+    auto resident = [] {
+        long pages = 0, resident_pages = 0;
+        std::ifstream("/proc/self/statm") >> pages >> resident_pages;
+        return resident_pages * sysconf(_SC_PAGESIZE);
+    };
+    talvo::Run run;
+    run.N = 5;
+    run.K = 3000;
+    const long before = resident();
+    allocate(run);
+    EXPECT_LT(resident() - before, static_cast<long>(*storage_bytes(run.N, run.K) / 20));
+    EXPECT_EQ(run.COV(3000, 3000) + run.X(5, 6001) + run.PSN(1, 1), 0.0);
 }
 
 }  // namespace
