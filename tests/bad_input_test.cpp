@@ -75,5 +75,17 @@ TEST(BadInputSizes, WorkArraysTakeNoMemoryBeforeTheyAreUsed) {
     EXPECT_EQ(run.COV(3000, 3000) + run.X(5, 6001) + run.PSN(1, 1), 0.0);
 }
 
+TEST(BadInputRows, ARowOfAnyLengthIsWritten) {
+    // 700 fields of 100,000 characters: more work than one value may take,
+    // but each value takes little.
+    struct Counter final : format::RecordSink {
+        std::int64_t bytes = 0;
+        void record(std::string_view rec, bool) override { bytes += static_cast<std::int64_t>(rec.size()); }
+    } counter;
+    const std::vector<format::Item> row(700, format::Item::of(1.5));
+    EXPECT_EQ(format::write(counter, format::translate("(F100000.1)"), row), 0);
+    EXPECT_EQ(counter.bytes, 700 * 100000);
+}
+
 }  // namespace
 }  // namespace talvo

@@ -121,14 +121,13 @@ void OutFile::start_statement() {
 void OutFile::write(const format::Format& f, std::span<const format::Item> items) {
     start_statement();
     if (int e = format::write(*this, f, items, buffers_)) io_error(e, Stmt::Write, name_);
-    if (buf_.size() >= kBlock) {
-        if (int e = flush()) io_error(e, Stmt::Write, name_);
-    }
 }
 
 void OutFile::record(std::string_view rec, bool line_end) {
     buf_.append(rec);
     if (line_end) buf_.append("\r\n");
+    // A long statement goes out block by block, also in its middle.
+    if (buf_.size() >= kBlock) flush_now();
 }
 
 int OutFile::flush() {

@@ -85,8 +85,9 @@ protected:
     ~RecordSink() = default;
 };
 
-// One output statement may build records of at most this many characters,
-// and do at most kMaxWork units of work (characters, records, steps).
+// An output statement may build records of at most kMaxRecord characters;
+// each value, with the walk to its field, and the walk after the last value
+// may do at most kMaxWork units of work (characters, records, steps).
 inline constexpr std::int64_t kMaxRecord = std::int64_t{1} << 24;
 inline constexpr std::int64_t kMaxWork = std::int64_t{1} << 26;
 

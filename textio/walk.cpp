@@ -26,7 +26,8 @@ public:
 
 private:
     // The state a group body leaves behind, to notice a body that does
-    // nothing: repeating it cannot change anything either.
+    // nothing (repeating it cannot change anything either) or that only
+    // moves the position.
     struct Mark {
         std::int64_t out, pos, items;
         int scale;
@@ -36,7 +37,8 @@ private:
     struct Frame {
         size_t body;
         std::int64_t left;
-        Mark mark;
+        Mark mark;          // at the start of the pass under way
+        std::int64_t step;  // how far the last pass moved the position, if that is all it did
     };
 
     RecordSink& sink_;
@@ -49,15 +51,19 @@ private:
     bool dollar_ = false;
     std::string& rec_;
     std::int64_t pos_ = 0;
-    std::int64_t rep_left_ = 0;  // uses left of a repeated data descriptor at ip_
-    std::int64_t out_ = 0;       // characters and records written by this statement
-    std::int64_t steps_ = 0;     // instructions carried out
+    std::int64_t rep_left_ = 0;   // uses left of a repeated data descriptor at ip_
+    std::int64_t out_ = 0;        // characters and records written by this statement
+    std::int64_t steps_ = 0;      // instructions carried out
+    std::int64_t work_from_ = 0;  // out_ + steps_ when the walk to the current value began
     std::int64_t items_ = 0;
     std::string& field_;
 
     Mark mark() const { return Mark{out_, pos_, items_, scale_, plus_, dollar_}; }
 
-    bool over() const { return out_ + steps_ > kMaxWork; }
+    // Each value, with the walk to its field, and the walk after the last
+    // value may do kMaxWork units of work: a row of any length can be
+    // written, and no format can make one value take without end.
+    bool over() const { return out_ + steps_ - work_from_ > kMaxWork; }
     int step() {
         ++steps_;
         return over() ? err::StatementTooLong : 0;
@@ -91,6 +97,42 @@ private:
         return 0;
     }
 
+    // The position moved n places right, `times` times. Only a position
+    // where something is written must lie within a record. Those beyond
+    // kFar all count as kFar: nothing can be written there, and within the
+    // work limit only Tn comes back from so far, to a place of its own.
+    static constexpr std::int64_t kFar = std::int64_t{1} << 62;
+    static std::int64_t moved_right(std::int64_t pos, std::int64_t n, std::int64_t times) {
+        return n > (kFar - pos) / times ? kFar : pos + n * times;
+    }
+
+    // The end of a group's body: the next pass, or on after the group.
+    void repeat_group() {
+        Frame& fr = stack_[sp_ - 1];
+        const Mark now = mark();
+        bool done = --fr.left < 1 || now == fr.mark;  // a pass that did nothing: neither would the rest
+        if (!done) {
+            // A pass that only moved the position carried out instructions
+            // that write nothing, which take a position p to max(p + a, b). Two such passes in a row that move it by
+            // the same distance right show that every later pass does too.
+            Mark same_place = now;
+            same_place.pos = fr.mark.pos;
+            const std::int64_t step = same_place == fr.mark ? now.pos - fr.mark.pos : 0;
+            if (step > 0 && step == fr.step) {
+                pos_ = moved_right(pos_, step, fr.left);
+                done = true;
+            }
+            fr.step = step;
+        }
+        if (done) {
+            --sp_;
+            ++ip_;
+        } else {
+            fr.mark = now;
+            ip_ = fr.body;
+        }
+    }
+
     // Carries out a literal, group, slash, positioning or control
     // instruction (handled set); data edit descriptors, colon, dollar, End
     // and Error are left to the caller. Returns 0 or an error number.
@@ -99,28 +141,10 @@ private:
         switch (in.op) {
             case Op::Literal: ++ip_; return put(in.text);
             case Op::GroupStart:
-                stack_[sp_++] = Frame{ip_ + 1, in.r, mark()};
+                stack_[sp_++] = Frame{ip_ + 1, in.r, mark(), 0};
                 ++ip_;
                 return 0;
-            case Op::GroupEnd: {
-                Frame& fr = stack_[sp_ - 1];
-                --fr.left;
-                if (fr.left >= 1) {
-                    Mark now = mark();
-                    if (now == fr.mark) {
-                        // The body did nothing: the remaining passes would not either.
-                        --sp_;
-                        ++ip_;
-                        return 0;
-                    }
-                    fr.mark = now;
-                    ip_ = fr.body;
-                } else {
-                    --sp_;
-                    ++ip_;
-                }
-                return 0;
-            }
+            case Op::GroupEnd: repeat_group(); return 0;
             case Op::Slash: ++ip_; return end_record(true);
             case Op::Tab:
                 pos_ = in.w > 1 ? in.w - 1 : 0;
@@ -131,8 +155,7 @@ private:
                 ++ip_;
                 return 0;
             case Op::TabRight:
-                pos_ += in.w;
-                if (pos_ > kMaxRecord) return err::StatementTooLong;
+                pos_ = moved_right(pos_, in.w, 1);
                 ++ip_;
                 return 0;
             case Op::Scale:
@@ -154,6 +177,7 @@ private:
 
     // Walks to the next data edit descriptor and renders the item there.
     int to_next_data(const Item& item) {
+        work_from_ = out_ + steps_;
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
@@ -187,6 +211,7 @@ private:
     // After the last value: on to the next data edit descriptor, a colon or
     // the end, writing literals and slashes met on the way.
     int finish() {
+        work_from_ = out_ + steps_;
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
