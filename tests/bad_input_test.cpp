@@ -14,6 +14,7 @@
 #include "state/allocate.h"
 #include "textio/files.h"
 #include "textio/freeform.h"
+#include "textio/numbers.h"
 
 namespace talvo {
 namespace {
@@ -57,6 +58,27 @@ TEST_F(BadInput, PipesDevicesAndEndlessFilesAsData) {
                   out.close();
               }),
               "");
+}
+
+TEST(BadInputNumbers, EveryDigitOfAnEnormousNumberCounts) {
+    // 1, then 100,000,400 zeros, then D-100000400: the value 1, read in
+    // pieces as the free-form reader feeds them.
+    const std::string zeros(1 << 20, '0');
+    auto value_of = [&](std::string_view head, long count, std::string_view tail) {
+        numbers::Scanner s;
+        s.feed(head);
+        for (long left = count; left > 0; left -= static_cast<long>(zeros.size()))
+            s.feed(std::string_view(zeros).substr(0, static_cast<std::size_t>(std::min<long>(left, 1 << 20))));
+        EXPECT_EQ(s.feed(tail), tail.size());
+        double v = -1;
+        EXPECT_EQ(s.value(0, false, v), 0) << head << " " << tail;
+        return v;
+    };
+    EXPECT_EQ(value_of("1", 100000400, "D-100000400"), 1.0);
+    EXPECT_EQ(value_of("+1", 3000000, "E-3000000"), 1.0);
+    EXPECT_EQ(value_of("-15", 3000000, "-3000001"), -1.5);
+    EXPECT_EQ(value_of("1.", 3000000, "1D2"), 100.0);
+    EXPECT_EQ(value_of(".", 3000000, "1d3000001"), 1.0);
 }
 
 TEST(BadInputSizes, WorkArraysTakeNoMemoryBeforeTheyAreUsed) {
