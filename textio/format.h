@@ -85,11 +85,13 @@ protected:
     ~RecordSink() = default;
 };
 
-// An output statement may build records of at most kMaxRecord characters;
-// each value, with the walk to its field, and the walk after the last value
-// may do at most kMaxWork units of work (characters, records, steps).
+// An output statement may build records of at most kMaxRecord characters,
+// and do at most kMaxWork units of work (characters, records, steps) and
+// kWorkPerValue more for each value: a row of any length in an ordinary
+// format is written, and no format makes a statement take long.
 inline constexpr std::int64_t kMaxRecord = std::int64_t{1} << 24;
-inline constexpr std::int64_t kMaxWork = std::int64_t{1} << 26;
+inline constexpr std::int64_t kMaxWork = std::int64_t{1} << 25;
+inline constexpr std::int64_t kWorkPerValue = 4096;
 
 // The walker's work room: whoever writes many statements keeps one, so that
 // each statement reuses it.

@@ -17,6 +17,7 @@ public:
     }
 
     int run(std::span<const Item> items) {
+        work_limit_ = kMaxWork + kWorkPerValue * static_cast<std::int64_t>(items.size());
         for (const Item& item : items) {
             if (int e = to_next_data(item)) return e;
         }
@@ -39,6 +40,7 @@ private:
         std::int64_t left;
         Mark mark;          // at the start of the pass under way
         std::int64_t step;  // how far the last pass moved the position, if that is all it did
+        std::int64_t from;  // in a pass from position 0 (see repeat_group), the position before it; else -1
     };
 
     RecordSink& sink_;
@@ -51,19 +53,16 @@ private:
     bool dollar_ = false;
     std::string& rec_;
     std::int64_t pos_ = 0;
-    std::int64_t rep_left_ = 0;   // uses left of a repeated data descriptor at ip_
-    std::int64_t out_ = 0;        // characters and records written by this statement
-    std::int64_t steps_ = 0;      // instructions carried out
-    std::int64_t work_from_ = 0;  // out_ + steps_ when the walk to the current value began
+    std::int64_t rep_left_ = 0;    // uses left of a repeated data descriptor at ip_
+    std::int64_t out_ = 0;         // characters and records written by this statement
+    std::int64_t steps_ = 0;       // instructions carried out
+    std::int64_t work_limit_ = 0;  // for out_ + steps_
     std::int64_t items_ = 0;
     std::string& field_;
 
     Mark mark() const { return Mark{out_, pos_, items_, scale_, plus_, dollar_}; }
 
-    // Each value, with the walk to its field, and the walk after the last
-    // value may do kMaxWork units of work: a row of any length can be
-    // written, and no format can make one value take without end.
-    bool over() const { return out_ + steps_ - work_from_ > kMaxWork; }
+    bool over() const { return out_ + steps_ > work_limit_; }
     int step() {
         ++steps_;
         return over() ? err::StatementTooLong : 0;
@@ -97,40 +96,52 @@ private:
         return 0;
     }
 
-    // The position moved n places right, `times` times. Only a position
-    // where something is written must lie within a record. Those beyond
-    // kFar all count as kFar: nothing can be written there, and within the
-    // work limit only Tn comes back from so far, to a place of its own.
+    // Where `times` moves of `step` places take the position, not left of
+    // `floor`. Only a position where something is written must lie within a
+    // record. Those beyond kFar all count as kFar: nothing can be written
+    // there, and within the work limit only Tn comes back from so far, to a
+    // place of its own.
     static constexpr std::int64_t kFar = std::int64_t{1} << 62;
-    static std::int64_t moved_right(std::int64_t pos, std::int64_t n, std::int64_t times) {
-        return n > (kFar - pos) / times ? kFar : pos + n * times;
+    static std::int64_t moved(std::int64_t pos, std::int64_t step, std::int64_t times, std::int64_t floor) {
+        const __int128 end = static_cast<__int128>(pos) + static_cast<__int128>(step) * times;
+        return end < floor ? floor : end > kFar ? kFar : static_cast<std::int64_t>(end);
     }
 
     // The end of a group's body: the next pass, or on after the group.
+    //
+    // A pass that only moved the position carried out instructions that
+    // write nothing, and these take a position p to max(p + a, b), with
+    // b >= 0 when a < 0 (only TL moves left, and never before the start).
+    // Two such passes in a row that move it the same distance show a; the
+    // passes left then end at max(p + left x a, b). For a < 0 one more pass,
+    // from position 0, ends at b.
     void repeat_group() {
         Frame& fr = stack_[sp_ - 1];
+        if (fr.from >= 0) {
+            pos_ = moved(fr.from, fr.step, fr.left, pos_);
+            return leave_group();
+        }
         const Mark now = mark();
-        bool done = --fr.left < 1 || now == fr.mark;  // a pass that did nothing: neither would the rest
-        if (!done) {
-            // A pass that only moved the position carried out instructions
-            // that write nothing, which take a position p to max(p + a, b). Two such passes in a row that move it by
-            // the same distance right show that every later pass does too.
-            Mark same_place = now;
-            same_place.pos = fr.mark.pos;
-            const std::int64_t step = same_place == fr.mark ? now.pos - fr.mark.pos : 0;
-            if (step > 0 && step == fr.step) {
-                pos_ = moved_right(pos_, step, fr.left);
-                done = true;
+        if (--fr.left < 1 || now == fr.mark) return leave_group();  // a pass that did nothing: so would the rest
+        Mark same_place = now;
+        same_place.pos = fr.mark.pos;
+        const std::int64_t step = same_place == fr.mark ? now.pos - fr.mark.pos : 0;
+        if (step != 0 && step == fr.step) {
+            if (step > 0) {
+                pos_ = moved(pos_, step, fr.left, 0);
+                return leave_group();
             }
-            fr.step = step;
+            fr.from = pos_;
+            pos_ = 0;
         }
-        if (done) {
-            --sp_;
-            ++ip_;
-        } else {
-            fr.mark = now;
-            ip_ = fr.body;
-        }
+        fr.step = step;
+        fr.mark = mark();
+        ip_ = fr.body;
+    }
+
+    void leave_group() {
+        --sp_;
+        ++ip_;
     }
 
     // Carries out a literal, group, slash, positioning or control
@@ -141,7 +152,7 @@ private:
         switch (in.op) {
             case Op::Literal: ++ip_; return put(in.text);
             case Op::GroupStart:
-                stack_[sp_++] = Frame{ip_ + 1, in.r, mark(), 0};
+                stack_[sp_++] = Frame{ip_ + 1, in.r, mark(), 0, -1};
                 ++ip_;
                 return 0;
             case Op::GroupEnd: repeat_group(); return 0;
@@ -155,7 +166,7 @@ private:
                 ++ip_;
                 return 0;
             case Op::TabRight:
-                pos_ = moved_right(pos_, in.w, 1);
+                pos_ = moved(pos_, in.w, 1, 0);
                 ++ip_;
                 return 0;
             case Op::Scale:
@@ -177,7 +188,6 @@ private:
 
     // Walks to the next data edit descriptor and renders the item there.
     int to_next_data(const Item& item) {
-        work_from_ = out_ + steps_;
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
@@ -211,7 +221,6 @@ private:
     // After the last value: on to the next data edit descriptor, a colon or
     // the end, writing literals and slashes met on the way.
     int finish() {
-        work_from_ = out_ + steps_;
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
