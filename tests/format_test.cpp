@@ -43,14 +43,19 @@ TEST(Write, EveryCaseOfTheTable) {
     EXPECT_EQ(run_format("(A,A10,A2)", {1, 1, 1}), std::string("\0\0\0\0\0\0\xF0\x3F  \0\0\0\0\0\0\xF0\x3F\0\0", 20));
 }
 
-TEST(Write, EndlessEmptyRecordsAreRefused) {
+TEST(Write, EndlessRecordsAreRefusedARowOfAnyLengthIsNot) {
     struct Counter final : RecordSink {
-        long n = 0;
-        void record(std::string_view, bool) override { ++n; }
+        long n = 0, bytes = 0;
+        void record(std::string_view rec, bool) override { ++n, bytes += static_cast<long>(rec.size()); }
     } counter;
     const Item one = Item::of(1.0);
     EXPECT_EQ(write(counter, translate("(99(99(99(99(99(/))))),F5.1)"), {&one, 1}), 6207);
     EXPECT_GT(counter.n, 1000);
+    // 70,000 fields of 1,000 characters: more work than a statement may do
+    // before its values are counted.
+    counter.bytes = 0;
+    EXPECT_EQ(write(counter, translate("(F1000.1)"), std::vector<Item>(70000, Item::of(1.5))), 0);
+    EXPECT_EQ(counter.bytes, 70000 * 1000);
 }
 
 // A group that only moves the position is applied in closed form: it must
