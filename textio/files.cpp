@@ -57,8 +57,8 @@ int open_file(const std::string& name, Use use, Opened& out) {
     };
     const Attempt attempts[] = {{O_RDWR | O_CREAT, true}, {O_RDONLY, false}, {O_WRONLY | O_CREAT, true}};
     std::span<const Attempt> tries = attempts;
-    // A pipe or a device is opened one way only: a reader that held a pipe's
-    // writing end itself would wait for its end without end.
+    // A pipe or a device is opened for its one use only: a reader that also
+    // held the writing end of a pipe would never see the pipe's end.
     struct stat st;
     const Attempt one_way[] = {use == Use::Read ? Attempt{O_RDONLY, false} : Attempt{O_WRONLY, true}};
     if (stat(name.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) tries = one_way;
