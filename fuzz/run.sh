@@ -10,8 +10,9 @@ target=${1:?usage: fuzz/run.sh TARGET SECONDS [BUILD_FOLDER]}
 seconds=${2:?usage: fuzz/run.sh TARGET SECONDS [BUILD_FOLDER]}
 build=$(realpath "${3:-$here/../build}")
 fuzzer=$build/checked/fuzz/fuzz_$target
-if [ ! -x "$fuzzer" ]; then
-    echo "no $fuzzer: build the project first (the fuzz targets need clang with libFuzzer)" >&2
+# The libFuzzer targets are built in the tree of the checked program.
+if ! cmake --build "$build/checked" --target "fuzz_$target" -j2 >/dev/null; then
+    echo "cannot build fuzz_$target in $build/checked: build the project first, with clang and libFuzzer" >&2
     exit 1
 fi
 work=$build/fuzz-work

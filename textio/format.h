@@ -86,11 +86,11 @@ protected:
 };
 
 // An output statement may build records of at most kMaxRecord characters,
-// and do at most kMaxWork units of work (characters, records, steps) and
+// and do the work of one such record (characters, records, steps) and
 // kWorkPerValue more for each value: a row of any length in an ordinary
 // format is written, and no format makes a statement take long.
 inline constexpr std::int64_t kMaxRecord = std::int64_t{1} << 24;
-inline constexpr std::int64_t kMaxWork = std::int64_t{1} << 25;
+inline constexpr std::int64_t kMaxWork = kMaxRecord;
 inline constexpr std::int64_t kWorkPerValue = 4096;
 
 // The walker's work room: whoever writes many statements keeps one, so that
