@@ -18,6 +18,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/dialog.h"
 #include "app/sequence.h"
