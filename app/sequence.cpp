@@ -7,7 +7,6 @@
 #include "app/dialog.h"
 #include "app/intake.h"
 #include "base/errors.h"
-#include "base/sysio.h"
 #include "estimate/em.h"
 #include "estimate/start.h"
 #include "missing/coding.h"
@@ -72,7 +71,7 @@ int execute(Run& run) {
         run.con.line(" " + end.message);
         run.con.close_line();
     } else {
-        write_all(2, report_text(end));
+        run.con.report(report_text(end));
     }
     // Every early end is a failure: the run did not write its results.
     return 1;

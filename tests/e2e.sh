@@ -7,7 +7,8 @@
 #   expected/stdout, expected/stderr, expected/status
 #   expected/files/  every file the run creates or changes, byte for byte;
 #                    every other file must be an unchanged file of in/
-# The program runs in a fresh temporary folder with redirected streams.
+# The program runs in a fresh temporary folder, its answers piped in and its
+# output streams redirected to files.
 # Usage: e2e.sh PROGRAM CASES_FOLDER [CASE...]
 set -u
 prog=$(realpath "$1")
@@ -40,7 +41,7 @@ for c in "${cases[@]}"; do
     [ -f "$case_dir/args" ] && mapfile -t args <"$case_dir/args"
     input=$case_dir/stdin
     [ -f "$input" ] || input=/dev/null
-    (cd "$tmp/run" && exec timeout 120 "$prog" "${args[@]}" <"$input" >"$tmp/stdout" 2>"$tmp/stderr")
+    (cd "$tmp/run" && cat "$input" | timeout 120 "$prog" "${args[@]}" >"$tmp/stdout" 2>"$tmp/stderr")
     echo $? >"$tmp/status"
     report=""
     for s in stdout stderr status; do

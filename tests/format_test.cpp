@@ -78,14 +78,50 @@ TEST(Render, ExponentFormIsThatOfTheRules) {
     }
 }
 
-TEST(Write, EndlessEmptyRecordsAreRefused) {
+TEST(Write, EndlessRecordsAreRefusedARowOfAnyLengthIsNot) {
     struct Counter final : RecordSink {
-        long n = 0;
-        void record(std::string_view, bool) override { ++n; }
+        long n = 0, bytes = 0;
+        void record(std::string_view rec, bool) override { ++n, bytes += static_cast<long>(rec.size()); }
     } counter;
     const Item one = Item::of(1.0);
     EXPECT_EQ(write(counter, translate("(99(99(99(99(99(/))))),F5.1)"), {&one, 1}), 6207);
     EXPECT_GT(counter.n, 1000);
+    // 20,000 fields of 1,000 characters: more work than a statement may do
+    // before its values are counted.
+    counter.bytes = 0;
+    EXPECT_EQ(write(counter, translate("(F1000.1)"), std::vector<Item>(20000, Item::of(1.5))), 0);
+    EXPECT_EQ(counter.bytes, 20000 * 1000);
+}
+
+// A group that only moves the position is applied in closed form: it must
+// end where its passes one by one end. Random groups of moves, nested two
+// deep, against the same moves written out.
+TEST(Write, RepeatedMovesEndWhereTheirPassesEnd) {
+    std::mt19937 gen(5);
+    auto pick = [&](int n) { return static_cast<int>(gen() % static_cast<unsigned>(n)); };
+    auto moves = [&] {
+        std::string s;
+        for (int i = 0, n = 1 + pick(3); i < n; ++i) {
+            static const char* const kinds[] = {"TR", "TL", "T", "X", "SP,", "1P,"};
+            const int k = pick(6);
+            s += (i ? "," : "") + (k == 3 ? std::to_string(1 + pick(5)) + "X" : kinds[k] + std::to_string(1 + pick(6)));
+            if (k >= 4) s.resize(s.size() - 2);  // SP and 1P take no number
+        }
+        return s;
+    };
+    auto repeat = [](const std::string& body, int r) {
+        std::string s;
+        for (int i = 0; i < r; ++i) s += (i ? "," : "") + body;
+        return s;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        const std::string inner = moves(), before = moves(), head = "'" + std::string(pick(12), 'a') + "'";
+        const int r1 = 1 + pick(9), r2 = 1 + pick(9);
+        const std::string grouped = "(" + head + "," + std::to_string(r1) + "(" + before + "," + std::to_string(r2) +
+                                    "(" + inner + ")),'X',F5.1)";
+        const std::string written = "(" + head + "," + repeat(before + "," + repeat(inner, r2), r1) + ",'X',F5.1)";
+        ASSERT_EQ(run_format(grouped, {1.5}), run_format(written, {1.5})) << grouped;
+    }
 }
 
 TEST(Render, TheExactExpansionGivesTheGeneralDigits) {

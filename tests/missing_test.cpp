@@ -1,5 +1,9 @@
-// Missing-value coding, the sums and the pattern table.
+// Missing-value coding, the sums and the pattern table, and the storage
+// they work in.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "helpers.h"
 #include "missing/coding.h"
@@ -8,6 +12,22 @@ namespace talvo {
 namespace {
 
 using testing::TestRun;
+
+TEST(Storage, WorkArraysTakeNoMemoryBeforeTheyAreUsed) {
+    // A mistyped K: the arrays take 800 MB, none of which is touched.
+    auto resident = [] {
+        long pages = 0, resident_pages = 0;
+        std::ifstream("/proc/self/statm") >> pages >> resident_pages;
+        return resident_pages * sysconf(_SC_PAGESIZE);
+    };
+    talvo::Run r;
+    r.N = 5;
+    r.K = 3000;
+    const long before = resident();
+    allocate(r);
+    EXPECT_LT(resident() - before, static_cast<long>(*storage_bytes(r.N, r.K) / 20));
+    EXPECT_EQ(r.COV(3000, 3000) + r.X(5, 3000) + r.PSN(1, 1), 0.0);
+}
 
 TEST(Coding, SumsOfTheSmallExample) {
     TestRun t({{1, 2}, {9, 4}, {5, 9}});

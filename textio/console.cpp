@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kLineLimit = 132;  // an input line, its line end included
 }
 
-Console::Console(int in_fd, int out_fd) : in_(in_fd), out_(out_fd) {
+Console::Console(int in_fd, int out_fd, int err_fd) : in_(in_fd), out_(out_fd), err_(err_fd) {
     tty_in_ = isatty(in_fd) == 1;
     shared_ = tty_in_ && isatty(out_fd) == 1;
 }
@@ -56,6 +56,8 @@ void Console::pause(std::string_view rec) {
     std::string HITKEY;
     if (int e = read_text(1, HITKEY, 1)) io_error(e, Stmt::Read, "CON");
 }
+
+void Console::report(std::string_view text) { write_all(err_, text); }
 
 void Console::close_line() {
     if (line_open_) emit("\r\n");

@@ -13,10 +13,11 @@ namespace talvo {
 
 class Console final : public format::RecordSink {
 public:
-    // Uses file descriptors in_fd and out_fd; decides from isatty whether
-    // the console state is shared by reads and writes (both terminals) and
-    // whether input lines are limited in length (input a terminal).
-    Console(int in_fd = 0, int out_fd = 1);
+    // Uses file descriptors in_fd and out_fd, and err_fd for the reports
+    // that end a run; decides from isatty whether the console state is
+    // shared by reads and writes (both terminals) and whether input lines
+    // are limited in length (input a terminal).
+    Console(int in_fd = 0, int out_fd = 1, int err_fd = 2);
 
     // The terminal distinction set by hand (tests).
     void set_terminal(bool shared, bool input_is_terminal) {
@@ -49,8 +50,11 @@ public:
     // Ends an open line (a stop and the normal end of the run).
     void close_line();
 
+    // A run-time error or floating-point fault report, on the error output.
+    void report(std::string_view text);
+
 private:
-    int in_, out_;
+    int in_, out_, err_;
     bool shared_ = false;
     bool tty_in_ = false;
     bool line_open_ = false;

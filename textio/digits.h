@@ -10,7 +10,7 @@ namespace talvo::render {
 // The expansion is exact to 17 digits (correctly rounded, locale-free).
 struct Decimal {
     char digit[17];
-    int exp = 0;
+    std::int64_t exp = 0;  // wide enough for any scale factor added to it
     bool neg = false;
     bool zero = false;
 };
@@ -25,7 +25,7 @@ Decimal expand_general(double v);
 struct Rounded {
     char digit[17];
     int n = 0;
-    int exp = 0;
+    std::int64_t exp = 0;
     bool zero = true;
     char at(std::int64_t i) const { return i >= 1 && i <= n ? digit[i - 1] : '0'; }
 };

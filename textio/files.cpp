@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <span>
 
 #include "base/errors.h"
 #include "base/sysio.h"
@@ -48,15 +49,21 @@ std::string trim_name(std::string_view name) {
     return std::string(name.substr(b, e - b + 1));
 }
 
-int open_file(const std::string& name, Opened& out) {
+int open_file(const std::string& name, Use use, Opened& out) {
     if (name.empty() || name.find('\0') != std::string::npos) return err::BadFileName;
     struct Attempt {
         int flags;
         bool writable;
     };
     const Attempt attempts[] = {{O_RDWR | O_CREAT, true}, {O_RDONLY, false}, {O_WRONLY | O_CREAT, true}};
+    std::span<const Attempt> tries = attempts;
+    // A pipe or a device is opened for its one use only: a reader that also
+    // held the writing end of a pipe would never see the pipe's end.
+    struct stat st;
+    const Attempt one_way[] = {use == Use::Read ? Attempt{O_RDONLY, false} : Attempt{O_WRONLY, true}};
+    if (stat(name.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) tries = one_way;
     int last = 0;
-    for (const Attempt& a : attempts) {
+    for (const Attempt& a : tries) {
         int fd;
         do {
             fd = ::open(name.c_str(), a.flags | O_CLOEXEC, 0666);
@@ -65,7 +72,6 @@ int open_file(const std::string& name, Opened& out) {
             last = errno;
             continue;
         }
-        struct stat st;
         if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
             last = EISDIR;
@@ -82,7 +88,7 @@ void InFile::open(std::string_view name) {
     close();
     name_ = trim_name(name);
     Opened o;
-    if (int e = open_file(name_, o)) io_error(e, Stmt::Open, name_);
+    if (int e = open_file(name_, Use::Read, o)) io_error(e, Stmt::Open, name_);
     fd_ = o.fd;
 }
 
@@ -95,7 +101,7 @@ void OutFile::open(std::string_view name) {
     close_quietly();
     name_ = trim_name(name);
     Opened o;
-    if (int e = open_file(name_, o)) io_error(e, Stmt::Open, name_);
+    if (int e = open_file(name_, Use::Write, o)) io_error(e, Stmt::Open, name_);
     fd_ = o.fd;
     writable_ = o.writable;
     cut_ = false;
@@ -115,9 +121,6 @@ void OutFile::start_statement() {
 void OutFile::write(const format::Format& f, std::span<const format::Item> items) {
     start_statement();
     if (int e = format::write(*this, f, items, buffers_)) io_error(e, Stmt::Write, name_);
-    if (buf_.size() >= kBlock) {
-        if (int e = flush()) io_error(e, Stmt::Write, name_);
-    }
 }
 
 void OutFile::write_text(std::string_view records, bool whole) {
@@ -131,6 +134,8 @@ void OutFile::write_text(std::string_view records, bool whole) {
 void OutFile::record(std::string_view rec, bool line_end) {
     buf_.append(rec);
     if (line_end) buf_.append("\r\n");
+    // A long statement goes out block by block, also in its middle.
+    if (buf_.size() >= kBlock) flush_now();
 }
 
 int OutFile::flush() {

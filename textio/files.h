@@ -13,13 +13,16 @@ namespace talvo {
 std::string trim_name(std::string_view name);
 
 // Opens the file: for reading and writing (creating it when it does not
-// exist), else for reading only, else for writing only. Returns 0 and the
-// descriptor, or the error number for the reason the last attempt failed.
+// exist), else for reading only, else for writing only. A pipe (FIFO) or a
+// character device is opened only for the use the program has for it.
+// Returns 0 and the descriptor, or the error number for the reason the last
+// attempt failed.
+enum class Use { Read, Write };
 struct Opened {
     int fd = -1;
     bool writable = false;
 };
-int open_file(const std::string& name, Opened& out);
+int open_file(const std::string& name, Use use, Opened& out);
 
 // A file the program reads; closed when it goes out of scope.
 class InFile {

@@ -85,10 +85,13 @@ protected:
     ~RecordSink() = default;
 };
 
-// One output statement may build records of at most this many characters,
-// and do at most kMaxWork units of work (characters, records, steps).
+// An output statement may build records of at most kMaxRecord characters,
+// and do the work of one such record (characters, records, steps) and
+// kWorkPerValue more for each value: a row of any length in an ordinary
+// format is written, and no format makes a statement take long.
 inline constexpr std::int64_t kMaxRecord = std::int64_t{1} << 24;
-inline constexpr std::int64_t kMaxWork = std::int64_t{1} << 26;
+inline constexpr std::int64_t kMaxWork = kMaxRecord;
+inline constexpr std::int64_t kWorkPerValue = 4096;
 
 // The walker's work room: whoever writes many statements keeps one, so that
 // each statement reuses it.

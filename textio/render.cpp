@@ -133,7 +133,7 @@ struct FixedPlan {
 FixedPlan plan_fixed(const Decimal& x, std::int64_t d, bool plus) {
     FixedPlan f;
     f.d = d;
-    f.r = round_half_up(x, static_cast<std::int64_t>(x.exp) + d);
+    f.r = round_half_up(x, x.exp + d);
     f.intdigits = f.r.zero || f.r.exp <= 0 ? 0 : f.r.exp;
     f.lone_zero = d == 0 && f.r.zero;
     f.sign = sign_of(x.neg, f.r.zero, plus);

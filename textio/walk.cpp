@@ -17,6 +17,7 @@ public:
     }
 
     int run(std::span<const Item> items) {
+        work_limit_ = kMaxWork + kWorkPerValue * static_cast<std::int64_t>(items.size());
         for (const Item& item : items) {
             if (int e = to_next_data(item)) return e;
         }
@@ -26,7 +27,8 @@ public:
 
 private:
     // The state a group body leaves behind, to notice a body that does
-    // nothing: repeating it cannot change anything either.
+    // nothing (repeating it cannot change anything either) or that only
+    // moves the position.
     struct Mark {
         std::int64_t out, pos, items;
         int scale;
@@ -36,7 +38,9 @@ private:
     struct Frame {
         size_t body;
         std::int64_t left;
-        Mark mark;
+        Mark mark;          // at the start of the pass under way
+        std::int64_t step;  // how far the last pass moved the position, if that is all it did
+        std::int64_t from;  // in a pass from position 0 (see repeat_group), the position before it; else -1
     };
 
     RecordSink& sink_;
@@ -49,15 +53,16 @@ private:
     bool dollar_ = false;
     std::string& rec_;
     std::int64_t pos_ = 0;
-    std::int64_t rep_left_ = 0;  // uses left of a repeated data descriptor at ip_
-    std::int64_t out_ = 0;       // characters and records written by this statement
-    std::int64_t steps_ = 0;     // instructions carried out
+    std::int64_t rep_left_ = 0;    // uses left of a repeated data descriptor at ip_
+    std::int64_t out_ = 0;         // characters and records written by this statement
+    std::int64_t steps_ = 0;       // instructions carried out
+    std::int64_t work_limit_ = 0;  // for out_ + steps_
     std::int64_t items_ = 0;
     std::string& field_;
 
     Mark mark() const { return Mark{out_, pos_, items_, scale_, plus_, dollar_}; }
 
-    bool over() const { return out_ + steps_ > kMaxWork; }
+    bool over() const { return out_ + steps_ > work_limit_; }
     int step() {
         ++steps_;
         return over() ? err::StatementTooLong : 0;
@@ -91,6 +96,54 @@ private:
         return 0;
     }
 
+    // Where `times` moves of `step` places take the position, not left of
+    // `floor`. Only a position where something is written must lie within a
+    // record. Those beyond kFar all count as kFar: nothing can be written
+    // there, and within the work limit only Tn comes back from so far, to a
+    // place of its own.
+    static constexpr std::int64_t kFar = std::int64_t{1} << 62;
+    static std::int64_t moved(std::int64_t pos, std::int64_t step, std::int64_t times, std::int64_t floor) {
+        const __int128 end = static_cast<__int128>(pos) + static_cast<__int128>(step) * times;
+        return end < floor ? floor : end > kFar ? kFar : static_cast<std::int64_t>(end);
+    }
+
+    // The end of a group's body: the next pass, or on after the group.
+    //
+    // A pass that only moved the position carried out instructions that
+    // write nothing, and these take a position p to max(p + a, b), with
+    // b >= 0 when a < 0 (only TL moves left, and never before the start).
+    // Two such passes in a row that move it the same distance show a; the
+    // passes left then end at max(p + left x a, b). For a < 0 one more pass,
+    // from position 0, ends at b.
+    void repeat_group() {
+        Frame& fr = stack_[sp_ - 1];
+        if (fr.from >= 0) {
+            pos_ = moved(fr.from, fr.step, fr.left, pos_);
+            return leave_group();
+        }
+        const Mark now = mark();
+        if (--fr.left < 1 || now == fr.mark) return leave_group();  // a pass that did nothing: so would the rest
+        Mark same_place = now;
+        same_place.pos = fr.mark.pos;
+        const std::int64_t step = same_place == fr.mark ? now.pos - fr.mark.pos : 0;
+        if (step != 0 && step == fr.step) {
+            if (step > 0) {
+                pos_ = moved(pos_, step, fr.left, 0);
+                return leave_group();
+            }
+            fr.from = pos_;
+            pos_ = 0;
+        }
+        fr.step = step;
+        fr.mark = mark();
+        ip_ = fr.body;
+    }
+
+    void leave_group() {
+        --sp_;
+        ++ip_;
+    }
+
     // Carries out a literal, group, slash, positioning or control
     // instruction (handled set); data edit descriptors, colon, dollar, End
     // and Error are left to the caller. Returns 0 or an error number.
@@ -99,28 +152,10 @@ private:
         switch (in.op) {
             case Op::Literal: ++ip_; return put(in.text);
             case Op::GroupStart:
-                stack_[sp_++] = Frame{ip_ + 1, in.r, mark()};
+                stack_[sp_++] = Frame{ip_ + 1, in.r, mark(), 0, -1};
                 ++ip_;
                 return 0;
-            case Op::GroupEnd: {
-                Frame& fr = stack_[sp_ - 1];
-                --fr.left;
-                if (fr.left >= 1) {
-                    Mark now = mark();
-                    if (now == fr.mark) {
-                        // The body did nothing: the remaining passes would not either.
-                        --sp_;
-                        ++ip_;
-                        return 0;
-                    }
-                    fr.mark = now;
-                    ip_ = fr.body;
-                } else {
-                    --sp_;
-                    ++ip_;
-                }
-                return 0;
-            }
+            case Op::GroupEnd: repeat_group(); return 0;
             case Op::Slash: ++ip_; return end_record(true);
             case Op::Tab:
                 pos_ = in.w > 1 ? in.w - 1 : 0;
@@ -131,8 +166,7 @@ private:
                 ++ip_;
                 return 0;
             case Op::TabRight:
-                pos_ += in.w;
-                if (pos_ > kMaxRecord) return err::StatementTooLong;
+                pos_ = moved(pos_, in.w, 1, 0);
                 ++ip_;
                 return 0;
             case Op::Scale:
