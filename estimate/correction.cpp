@@ -285,8 +285,8 @@ void sweep_part(const Run& run, const Mat& moments, Run::Plans::Sweeps& plan, st
             shared = 0;
         }
         for (std::int32_t d = 0; d < count; ++d)
-            step(depth[static_cast<std::size_t>(shared + d)], depth[static_cast<std::size_t>(shared + d) + 1], pivots[d],
-                 line);
+            step(depth[static_cast<std::size_t>(shared + d)], depth[static_cast<std::size_t>(shared + d) + 1],
+                 pivots[d], line);
         const Block& leaf = depth[static_cast<std::size_t>(shared + count)];
         Outcome& out = outcome[k];
         double* block = plan.blocks.data() + plan.blocks_at[k];
@@ -313,36 +313,53 @@ void correction(Run& run) {
     if (plan.order.empty()) plan_sweeps(run, plan);
     plan.blocks.resize(plan.blocks_at.back());  // kept from pass to pass
     std::vector<Outcome> outcome(plan.order.size());
-    // Contiguous pieces of the plan, a few for each thread.
+    // Contiguous pieces of the plan, many for each thread, so that they end
+    // together; each piece sweeps its first pattern from the start.
     const std::size_t places = plan.order.size();
-    const std::size_t parts = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 4);
+    const std::size_t parts = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
     run_parts(parts, [&](std::size_t part) {
         sweep_part(run, moments, plan, places * part / parts, places * (part + 1) / parts, outcome);
     });
-    // The sums over the patterns in ascending order; the first fault ends the run.
-    // The blocks lie in the order of the plan: each is asked for from memory
-    // a few patterns before it is read.
+    // The sums over the patterns in ascending order, up to the first that
+    // ends in a fault. The blocks lie in the order of the plan: each is
+    // asked for from memory a few patterns before it is read. Every term is
+    // finite, so an overflow anywhere leaves its sum infinite or not a
+    // number to the end: the sums run in a copy, checked once before they
+    // are stored, and that overflow comes before the pattern's fault.
+    std::int32_t stop = run.NPATT + 1;
+    for (std::int32_t L = 2; L <= run.NPATT && stop > run.NPATT; ++L)
+        if (outcome[static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)])].fault) stop = L;
     constexpr std::int32_t kAhead = 4;
     auto ask = [&](std::int32_t L) {
         const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
-        prefetch(&outcome[k], &outcome[k] + 1);
         prefetch(plan.blocks.data() + plan.blocks_at[k], plan.blocks.data() + plan.blocks_at[k + 1]);
     };
-    for (std::int32_t L = 2; L < std::min(2 + kAhead, run.NPATT + 1); ++L) ask(L);
-    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
-        if (L + kAhead <= run.NPATT) ask(L + kAhead);
+    const auto width = static_cast<std::size_t>(K) + 1;
+    std::vector<double> sums(width * width, 0.0);
+    for (std::int32_t L = 2; L < std::min(2 + kAhead, stop); ++L) ask(L);
+    for (std::int32_t L = 2; L < stop; ++L) {
+        if (L + kAhead < stop) ask(L + kAhead);
         const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
-        if (int f = outcome[k].fault) math_fault(static_cast<Fault>(f));
         const std::int32_t m = run.P(L, K + 1);
         const double cases = static_cast<double>(run.P(L, K + 2));
         const double* h = plan.blocks.data() + plan.blocks_at[k];
+        const std::int32_t* var = run.P.row(L) - 1;  // var[J] for J = 1..K
         for (std::int32_t J = K - m + 1; J <= K; ++J) {
+            double* row = sums.data() + static_cast<std::size_t>(var[J]) * width;
             for (std::int32_t M = K - m + 1; M <= J; ++M) {
-                double& c = run.CORR(run.P(L, J), run.P(L, M));
-                c = fp::add(fp::mul(fp::mul(cases, *h++), run.CN), c);
+                double& c = row[var[M]];
+                c = cases * *h++ * run.CN + c;
             }
         }
     }
+    for (double c : sums)
+        if (!std::isfinite(c)) math_fault(Fault::Overflow);
+    if (stop <= run.NPATT)
+        math_fault(
+            static_cast<Fault>(outcome[static_cast<std::size_t>(plan.place[static_cast<std::size_t>(stop)])].fault));
+    for (std::int32_t J = 0; J <= K; ++J)
+        for (std::int32_t M = 0; M <= K; ++M)
+            run.CORR(J, M) = sums[static_cast<std::size_t>(J) * width + static_cast<std::size_t>(M)];
 }
 
 }  // namespace talvo

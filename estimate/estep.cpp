@@ -251,8 +251,7 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
             if (!seen[J]) {
                 for (std::int32_t M = first, to = std::min(J, last); M <= to; ++M) row[M] = x[M] * xj + row[M];
             } else {
-                for (const std::int32_t* M = from; M < end && *M < J && *M <= last; ++M)
-                    row[*M] = x[*M] * xj + row[*M];
+                for (const std::int32_t* M = from; M < end && *M < J && *M <= last; ++M) row[*M] = x[*M] * xj + row[*M];
             }
         }
     }

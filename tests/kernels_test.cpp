@@ -214,8 +214,9 @@ TEST_P(Kernels, WholePassesMatch) {
             for (std::int32_t I = 1; I <= a.run.N && ra.empty(); ++I) {
                 ra = report_of([&] { predictions(a.run, I, four.data()); });
                 ASSERT_EQ(ra, report_of([&] {
-                    for (std::int32_t J = 1; J <= K; ++J) one[static_cast<std::size_t>(J - 1)] = prediction(b.run, I, J);
-                }));
+                              for (std::int32_t J = 1; J <= K; ++J)
+                                  one[static_cast<std::size_t>(J - 1)] = prediction(b.run, I, J);
+                          }));
                 if (ra.empty()) {
                     ASSERT_EQ(0, std::memcmp(four.data(), one.data(), four.size() * sizeof(double)));
                 }
