@@ -188,36 +188,31 @@ private:
 
     // Walks to the next data edit descriptor and renders the item there.
     int to_next_data(const Item& item) {
-        if (rep_left_ > 0) {  // the next use of a repeated data descriptor
-            if (int e = step()) return e;
-            if (int e = render_item(code_[ip_], item)) return e;
-            ++items_;
-            if (--rep_left_ == 0) ++ip_;
-            return 0;
-        }
         for (;;) {
             if (int e = step()) return e;
             const Instr& in = code_[ip_];
-            bool handled;
-            if (int e = control(in, handled)) return e;
-            if (handled) continue;
-            switch (in.op) {
-                case Op::Colon:
-                case Op::Dollar:
-                    ++ip_;  // nothing while values remain
-                    continue;
-                case Op::Error: return in.error;
-                case Op::End: {
-                    if (in.jump < 0) return err::NoDescriptor;
-                    if (int e = end_record(true)) return e;
-                    sp_ = 0;
-                    ip_ = static_cast<size_t>(in.jump);
-                    continue;
+            if (rep_left_ == 0) {  // else the next use of a repeated data descriptor
+                bool handled;
+                if (int e = control(in, handled)) return e;
+                if (handled) continue;
+                switch (in.op) {
+                    case Op::Colon:
+                    case Op::Dollar:
+                        ++ip_;  // nothing while values remain
+                        continue;
+                    case Op::Error: return in.error;
+                    case Op::End: {
+                        if (in.jump < 0) return err::NoDescriptor;
+                        if (int e = end_record(true)) return e;
+                        sp_ = 0;
+                        ip_ = static_cast<size_t>(in.jump);
+                        continue;
+                    }
+                    default: break;
                 }
-                default: break;
+                rep_left_ = in.r;
             }
             // A data edit descriptor.
-            if (rep_left_ == 0) rep_left_ = in.r;
             if (int e = render_item(in, item)) return e;
             ++items_;
             if (--rep_left_ == 0) ++ip_;
