@@ -68,13 +68,13 @@ TEST_F(Files, RowsMadeOnThreadsAreWrittenInOrder) {
     const format::Format f = format::translate("(F6.1/F6.1,:,Q)");
     auto row = [](std::int32_t I) {
         std::vector<format::Item> v{format::Item::of(I), format::Item::of(-I), format::Item::of(I)};
-        v.resize(I == 2500 ? 3 : 2);
+        v.resize(I == 9000 ? 3 : 2);  // in a round written while a later one is made, or in the last
         return v;
     };
     OutFile serial_file;
     serial_file.open("one.txt");
     const std::string serial = report_of([&] {
-        for (std::int32_t I = 1; I <= 4000; ++I) serial_file.write(f, row(I));
+        for (std::int32_t I = 1; I <= 20000; ++I) serial_file.write(f, row(I));
     });
     serial_file.close_quietly();
     for (int threads : {1, 2, 7}) {
@@ -83,7 +83,7 @@ TEST_F(Files, RowsMadeOnThreadsAreWrittenInOrder) {
         blocks.open("blocks.txt");
         EXPECT_EQ(
             report_of(
-                [&] { write_rows(blocks, 4000, [&](std::int32_t I, RowOutput& out) { out.statement(f, row(I)); }); }),
+                [&] { write_rows(blocks, 20000, [&](std::int32_t I, RowOutput& out) { out.statement(f, row(I)); }); }),
             std::string(
                 "\r\nrun-time error F6989: WRITE(blocks.txt)\r\n- character not part of the format notation\r\n"));
         blocks.close_quietly();
