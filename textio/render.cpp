@@ -196,13 +196,11 @@ bool exponential_common(std::string& out, double v, std::int64_t w, std::int64_t
         shown = kPow10[sig - 1];  // 99..9 became 100..0
         ++exp;
     }
-    char digits[20];
+    char digits[16];  // the 16 last digits of shown; it has sig of them
+    put_word(digits, eight_digits(shown / 100000000));
+    put_word(digits + 8, eight_digits(shown % 100000000));
     char* const end = digits + sizeof digits;
-    char* b = end;
-    for (std::int64_t i = 0; i < sig; ++i) {
-        *--b = static_cast<char>('0' + shown % 10);
-        shown /= 10;
-    }
+    char* b = end - sig;
     const std::int64_t xexp = exp - scale, mag = xexp < 0 ? -xexp : xexp;  // mag <= 17
     const std::int64_t expdigits = e < 0 ? 2 : e;
     if (e > 0 && e < (mag >= 10 ? 2 : 1)) return false;
