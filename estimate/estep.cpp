@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
+#include "base/cpu.h"
 #include "base/fp.h"
 #include "base/threads.h"
 
@@ -201,6 +203,61 @@ bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>&
     return true;
 }
 
+// Four doubles, and four masks of their bits.
+typedef double Lanes __attribute__((vector_size(32)));
+typedef std::uint64_t Masks __attribute__((vector_size(32)));
+
+// One case's products in the columns first..last of the sums, row after
+// row: sums(0,M) takes x[M] and sums(J,M), M <= J, takes x[M] * x[J] where
+// M or J is missing (taken[] all ones), else +0, which leaves a sum as it
+// is (no sum is ever -0). Rows run in whole groups of four: the lanes past
+// an element's column or row are masked to +0, are products with the zeros
+// after x (+0 or -0, which leave a sum as it is too), or fall on elements
+// of the copy that are never stored (above the diagonal, or columns of
+// another part).
+[[gnu::always_inline]] inline void dense_rows(double* sums, std::size_t width, const double* x,
+                                              const std::uint64_t* taken, std::int32_t first, std::int32_t last,
+                                              std::int32_t K) {
+    auto add = [](double* s, const Lanes& term, const Masks& keep) {
+        Lanes old;
+        std::memcpy(&old, s, sizeof old);
+        const Lanes h = reinterpret_cast<Lanes>(reinterpret_cast<Masks>(term) & keep) + old;
+        std::memcpy(s, &h, sizeof h);
+    };
+    for (std::int32_t M = first; M <= last; M += 4) {
+        Lanes v;
+        Masks t;
+        std::memcpy(&v, x + M, sizeof v);
+        std::memcpy(&t, taken + M, sizeof t);
+        add(sums + M, v, t);
+    }
+    for (std::int32_t J = first; J <= K; ++J) {
+        const double xj = x[J];
+        const Lanes j4 = {xj, xj, xj, xj};
+        const std::uint64_t tj = taken[J];
+        const Masks t4 = {tj, tj, tj, tj};
+        double* row = sums + static_cast<std::size_t>(J) * width;
+        for (std::int32_t M = first, to = std::min(J, last); M <= to; M += 4) {
+            Lanes v;
+            Masks t;
+            std::memcpy(&v, x + M, sizeof v);
+            std::memcpy(&t, taken + M, sizeof t);
+            add(row + M, v * j4, t | t4);
+        }
+    }
+}
+
+void dense_rows_plain(double* sums, std::size_t width, const double* x, const std::uint64_t* taken, std::int32_t first,
+                      std::int32_t last, std::int32_t K) {
+    dense_rows(sums, width, x, taken, first, last, K);
+}
+
+__attribute__((target("avx2"))) void dense_rows_avx2(double* sums, std::size_t width, const double* x,
+                                                     const std::uint64_t* taken, std::int32_t first, std::int32_t last,
+                                                     std::int32_t K) {
+    dense_rows(sums, width, x, taken, first, last, K);
+}
+
 // The columns first..last of SS (and SS(0,J) for J among them), each
 // element a sum over the incomplete cases in ascending order of the
 // products of a missing variable with the variables before it or after
@@ -214,7 +271,7 @@ bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>&
 void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t part, bool lists) {
     const std::int32_t N = run.N, K = run.K;
     const auto width = static_cast<std::size_t>(K) + 1;
-    std::vector<double> sums(width * width);
+    std::vector<double> sums(width * width + 4);
     auto at = [&](std::int32_t J, std::int32_t M) -> double& {
         return sums[static_cast<std::size_t>(J) * width + static_cast<std::size_t>(M)];
     };
@@ -226,6 +283,9 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
     const std::uint32_t* products = run.plans.products.data();
     const std::size_t* products_at = run.plans.products_at.data() + part;
     const std::size_t parts = run.plans.product_parts;
+    // A case's values, and which are missing, with four zeros after them.
+    std::vector<double> own(width + 4, 0.0);
+    std::vector<std::uint64_t> taken(width + 4, 0);
     for (std::int32_t I = 1; I <= N; ++I) {
         const std::int32_t L = run.PATT(I);
         if (L == 1) continue;
@@ -236,24 +296,17 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
                 sums[*t >> 16] = x[(*t >> 8) & 0xFF] * x[*t & 0xFF] + sums[*t >> 16];
             continue;
         }
-        // Row after row: a missing variable's row takes its products with
-        // every variable up to it; an observed variable's row those with
-        // the missing variables before it.
+        // Every element of the columns in whole groups of four, a product
+        // not taken masked to +0: see dense_rows.
         const std::uint8_t* seen = run.OBS.row(L) - 1;  // seen[J] for J = 1..K
-        const std::int32_t* missing = run.P.row(L) + (K - run.P(L, K + 1));
-        const std::int32_t* end = run.P.row(L) + K;
-        const std::int32_t* from = missing;
-        while (from < end && *from < first) ++from;
-        for (const std::int32_t* J = from; J < end && *J <= last; ++J) at(0, *J) = x[*J] + at(0, *J);
-        for (std::int32_t J = first; J <= K; ++J) {
-            const double xj = x[J];
-            double* row = &at(J, 0);
-            if (!seen[J]) {
-                for (std::int32_t M = first, to = std::min(J, last); M <= to; ++M) row[M] = x[M] * xj + row[M];
-            } else {
-                for (const std::int32_t* M = from; M < end && *M < J && *M <= last; ++M) row[*M] = x[*M] * xj + row[*M];
-            }
+        for (std::int32_t M = 1; M <= K; ++M) {
+            own[static_cast<std::size_t>(M)] = x[M];
+            taken[static_cast<std::size_t>(M)] = seen[M] ? 0 : ~std::uint64_t{0};
         }
+        if (use_avx2())
+            dense_rows_avx2(sums.data(), width, own.data(), taken.data(), first, last, K);
+        else
+            dense_rows_plain(sums.data(), width, own.data(), taken.data(), first, last, K);
     }
     each([&](std::int32_t J, std::int32_t M) {
         if (!(std::fabs(at(J, M)) <= DBL_MAX)) math_fault(Fault::Overflow);
