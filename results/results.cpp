@@ -37,16 +37,13 @@ void write_results(Run& run) {
     run.ptn.flush_now();
     complete_cases(run);
 
-    static const format::Format flags = format::translate("(' ',40(I1,1X))");
     run.dat.open("temp.dat");
     write_rows(run.dat, N, [&](std::int32_t I, RowOutput& out) {
         std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
         const double* x = run.X.row(I);
         for (std::int32_t J = 1; J <= K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of(x[J]);
         out.statement(user, items);
-        for (std::int32_t J = 1; J <= K; ++J)
-            items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.OBS(run.PATT(I), J));
-        out.statement(flags, items);
+        out.flags(run.OBS.row(run.PATT(I)) - 1, K);
     });
     run.dat.close();
 

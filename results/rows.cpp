@@ -13,6 +13,19 @@ void RowOutput::statement(const format::Format& f, std::span<const format::Item>
     ends_.push_back(text_.text.size());
 }
 
+void RowOutput::flags(const std::uint8_t* flag, std::int32_t K) {
+    std::string& text = text_.text;
+    text.push_back(' ');
+    for (std::int32_t J = 1; J <= K; ++J) {
+        text.push_back(static_cast<char>('0' + flag[J]));
+        if (J % 40 == 0 || J == K)
+            text.append("\r\n");
+        else
+            text.push_back(' ');
+    }
+    ends_.push_back(text.size());
+}
+
 void write_rows(OutFile& file, std::int32_t N, const std::function<void(std::int32_t, RowOutput&)>& row) {
     constexpr std::int64_t kRows = 1024;  // rows of a block
     struct Block {

@@ -19,6 +19,11 @@ public:
     explicit RowOutput(const std::string& file) : file_(file) {}
     // One output statement; a format fault ends the run with a WRITE report.
     void statement(const format::Format& f, std::span<const format::Item> items);
+    // The observed flags of a case, flag[1..K] (0 or 1), as the statement
+    // of format (' ',40(I1,1X)) writes them: a blank, then each flag
+    // followed by a blank, forty to a record, a record's last blank
+    // dropped; the records after the first start at the group.
+    void flags(const std::uint8_t* flag, std::int32_t K);
     // Room for the values of a statement, kept from row to row.
     std::vector<format::Item>& items(std::size_t n) {
         items_.resize(n);

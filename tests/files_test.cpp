@@ -93,5 +93,26 @@ TEST_F(Files, RowsMadeOnThreadsAreWrittenInOrder) {
     EXPECT_EQ(serial, "\r\nrun-time error F6989: WRITE(one.txt)\r\n- character not part of the format notation\r\n");
 }
 
+// A case's observed flags, written at once, are the records their format
+// gives them: one, or more from the 41st flag on.
+TEST_F(Files, FlagsAreTheRecordsOfTheirFormat) {
+    const format::Format f = format::translate("(' ',40(I1,1X))");
+    const std::int32_t sizes[] = {1, 2, 39, 40, 41, 79, 80, 81, 130};
+    std::vector<std::uint8_t> flag(131);
+    for (std::size_t J = 1; J < flag.size(); ++J) flag[J] = static_cast<std::uint8_t>(J * 7 % 3 == 0);
+    OutFile direct, walked;
+    direct.open("direct.txt");
+    walked.open("walked.txt");
+    write_rows(direct, 9, [&](std::int32_t I, RowOutput& out) { out.flags(flag.data(), sizes[I - 1]); });
+    for (std::int32_t K : sizes) {
+        std::vector<format::Item> items;
+        for (std::int32_t J = 1; J <= K; ++J) items.push_back(format::Item::of_int(flag[static_cast<std::size_t>(J)]));
+        walked.write(f, items);
+    }
+    direct.close();
+    walked.close();
+    EXPECT_EQ(slurp("direct.txt"), slurp("walked.txt"));
+}
+
 }  // namespace
 }  // namespace talvo
