@@ -79,16 +79,18 @@ void write_pattern_file(Run& run) {
     f.write(total, {&pnum, 1});
     f.write(empty, {});
     f.write(empty, {});
-    std::vector<Item> items(static_cast<std::size_t>(K));
-    for (std::int32_t I = static_cast<std::int32_t>(run.CPATT); I <= run.NPATT; ++I) {
+    const auto first = static_cast<std::int32_t>(run.CPATT);
+    write_rows(f, run.NPATT - first + 1, [&](std::int32_t row, RowOutput& out) {
+        const std::int32_t I = first + row - 1;
+        std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
         for (std::int32_t J = 1; J <= K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of_int(run.P(I, J));
-        f.write(order, items);
-        Item m = Item::of_int(run.P(I, K + 1));
-        f.write(missing, {&m, 1});
-        Item c = Item::of_int(run.P(I, K + 2));
-        f.write(cases, {&c, 1});
-        f.write(empty, {});
-    }
+        out.statement(order, items);
+        items.assign(1, Item::of_int(run.P(I, K + 1)));
+        out.statement(missing, items);
+        items.assign(1, Item::of_int(run.P(I, K + 2)));
+        out.statement(cases, items);
+        out.statement(empty, {});
+    });
 }
 
 }  // namespace talvo
