@@ -5,8 +5,8 @@
 // em       seconds per EM pass for 200,000 x 50, 100,000 x 20 and
 //          1,000,000 x 10, on every thread and on one; the baseline is the
 //          straightforward pass (completion step with every flag tested,
-//          regressions swept pivot by pivot, each pattern's moment matrix
-//          swept whole); for 1,000,000 x 10 also the streaming floor, one
+//          regressions and each pattern's whole moment matrix swept pivot
+//          by pivot); for 1,000,000 x 10 also the streaming floor, one
 //          summing pass over the same values
 // run      whole runs of 1,000,000 x 10 with the default answers, and with
 //          additional output and (10E25.16); baseline: the same runs with
@@ -48,7 +48,7 @@ std::string data_file(std::int64_t N, int K) {
         DataShape shape;
         shape.N = N;
         shape.K = K;
-        path = scratch.path("d" + std::to_string(N) + "x" + std::to_string(K) + ".dat");
+        path = scratch.path(std::to_string(N) + "x" + std::to_string(K) + ".dat");
         write_data(path, shape);
     }
     return path;

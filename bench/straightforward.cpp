@@ -33,44 +33,13 @@ int null_fd() {
     return fd;
 }
 
-// The correction with each pattern's moment matrix reordered and swept
-// whole (the program's earlier way).
-void correction_whole(Run& run) {
-    const std::int32_t K = run.K;
-    IMat& P = run.P;
-    Mat& G = run.G;
-    Mat& T = run.T;
-    for (std::int32_t J = 0; J <= K; ++J)
-        for (std::int32_t M = 0; M <= K; ++M) run.CORR(J, M) = 0.0;
-    for (std::int32_t L = 2; L <= run.NPATT; ++L) {
-        const std::int32_t m = P(L, K + 1);
-        build_moments(run);
-        for (std::int32_t I = 1; I <= K; ++I) {
-            for (std::int32_t J = 1; J <= K; ++J) T(I, J) = G(I, P(L, J));
-            G(I, 0) = G(0, P(L, I));
-        }
-        for (std::int32_t I = 1; I <= K; ++I) {
-            for (std::int32_t J = 1; J <= K; ++J) G(J, I) = T(P(L, J), I);
-            G(0, I) = G(I, 0);
-        }
-        sweep_pivots(G, run.H, 0, K - m, K);
-        const double cases = static_cast<double>(P(L, K + 2));
-        for (std::int32_t J = K - m + 1; J <= K; ++J) {
-            for (std::int32_t M = K - m + 1; M <= J; ++M) {
-                double& c = run.CORR(P(L, J), P(L, M));
-                c = fp::add(fp::mul(fp::mul(cases, run.H(J, M)), run.CN), c);
-            }
-        }
-    }
-}
-
 void straightforward_em(Run& run, Mat& wide) {
     if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
     for (;;) {
         if (run.COUNT >= 1) reference::e_step(run, wide);
         reference::regressions(run);
         if (run.NPATT == 1) break;
-        correction_whole(run);
+        reference::correction(run);
         if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
         run.COUNT = run.COUNT + 1;
     }
@@ -122,7 +91,7 @@ void Prepared::fast_pass() {
 void Prepared::straightforward_pass() {
     reference::e_step(run, wide);
     reference::regressions(run);
-    correction_whole(run);
+    reference::correction(run);
 }
 
 void Prepared::sum_values() {
