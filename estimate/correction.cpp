@@ -326,12 +326,13 @@ void correction(Run& run) {
     // finite, so an overflow anywhere leaves its sum infinite or not a
     // number to the end: the sums run in a copy, checked once before they
     // are stored, and that overflow comes before the pattern's fault.
+    auto place_of = [&](std::int32_t L) { return static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]); };
     std::int32_t stop = run.NPATT + 1;
     for (std::int32_t L = 2; L <= run.NPATT && stop > run.NPATT; ++L)
-        if (outcome[static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)])].fault) stop = L;
+        if (outcome[place_of(L)].fault) stop = L;
     constexpr std::int32_t kAhead = 4;
     auto ask = [&](std::int32_t L) {
-        const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
+        const std::size_t k = place_of(L);
         prefetch(plan.blocks.data() + plan.blocks_at[k], plan.blocks.data() + plan.blocks_at[k + 1]);
     };
     const auto width = static_cast<std::size_t>(K) + 1;
@@ -339,7 +340,7 @@ void correction(Run& run) {
     for (std::int32_t L = 2; L < std::min(2 + kAhead, stop); ++L) ask(L);
     for (std::int32_t L = 2; L < stop; ++L) {
         if (L + kAhead < stop) ask(L + kAhead);
-        const auto k = static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]);
+        const std::size_t k = place_of(L);
         const std::int32_t m = run.P(L, K + 1);
         const double cases = static_cast<double>(run.P(L, K + 2));
         const double* h = plan.blocks.data() + plan.blocks_at[k];
@@ -354,9 +355,7 @@ void correction(Run& run) {
     }
     for (double c : sums)
         if (!std::isfinite(c)) math_fault(Fault::Overflow);
-    if (stop <= run.NPATT)
-        math_fault(
-            static_cast<Fault>(outcome[static_cast<std::size_t>(plan.place[static_cast<std::size_t>(stop)])].fault));
+    if (stop <= run.NPATT) math_fault(static_cast<Fault>(outcome[place_of(stop)].fault));
     for (std::int32_t J = 0; J <= K; ++J)
         for (std::int32_t M = 0; M <= K; ++M)
             run.CORR(J, M) = sums[static_cast<std::size_t>(J) * width + static_cast<std::size_t>(M)];
