@@ -228,6 +228,25 @@ void correction(Run& run) {
     }
 }
 
+namespace {
+
+// The first `keep` of the 17 digits D, rounded half up at the last; a
+// carry out of the first digit gives 1 and raises the exponent x.
+std::string rounded_half_up(const std::string& D, int keep, int& x) {
+    std::string R = D.substr(0, static_cast<std::size_t>(keep));
+    if (D[static_cast<std::size_t>(keep)] >= '5') {
+        int i = keep - 1;
+        while (i >= 0 && R[static_cast<std::size_t>(i)] == '9') R[static_cast<std::size_t>(i--)] = '0';
+        if (i >= 0)
+            ++R[static_cast<std::size_t>(i)];
+        else
+            R[0] = '1', x += 1;
+    }
+    return R;
+}
+
+}  // namespace
+
 std::string fixed(double v, int w, int d, bool plus) {
     // 0.D1...D17 x 10^x.
     char buf[40];
@@ -243,16 +262,7 @@ std::string fixed(double v, int w, int d, bool plus) {
         R = "1";
         x += 1;
     } else if (!zero) {
-        const int keep = std::min(n, 16);
-        R = D.substr(0, static_cast<std::size_t>(keep));
-        if (D[static_cast<std::size_t>(keep)] >= '5') {
-            int i = keep - 1;
-            while (i >= 0 && R[static_cast<std::size_t>(i)] == '9') R[static_cast<std::size_t>(i--)] = '0';
-            if (i >= 0)
-                ++R[static_cast<std::size_t>(i)];
-            else
-                R[0] = '1', x += 1;
-        }
+        R = rounded_half_up(D, std::min(n, 16), x);
     }
     auto digit = [&](int pos) {  // the digit of R at 1-based position pos, 0 outside
         return zero || pos < 1 || pos > static_cast<int>(R.size()) ? '0' : R[static_cast<std::size_t>(pos - 1)];
@@ -272,15 +282,7 @@ std::string exponential(double v, int w, int d, int e, int k, bool plus) {
     std::string D = std::string(1, buf[0]) + std::string(buf + 2, buf + 18);
     int x = std::atoi(std::string(buf + 19, static_cast<std::size_t>(end - buf - 19)).c_str()) + 1;
     const int sig = d + k;
-    std::string R = D.substr(0, static_cast<std::size_t>(sig));
-    if (D[static_cast<std::size_t>(sig)] >= '5') {
-        int i = sig - 1;
-        while (i >= 0 && R[static_cast<std::size_t>(i)] == '9') R[static_cast<std::size_t>(i--)] = '0';
-        if (i >= 0)
-            ++R[static_cast<std::size_t>(i)];
-        else
-            R[0] = '1', x += 1;
-    }
+    std::string R = rounded_half_up(D, sig, x);
     std::string text = std::signbit(v) ? "-" : plus ? "+" : "";
     text += k == 1 ? R.substr(0, 1) + "." + R.substr(1) : "." + R;
     const int xexp = x - k, mag = std::abs(xexp);
