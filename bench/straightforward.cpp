@@ -77,15 +77,15 @@ Prepared::Prepared(const std::string& path, std::int64_t N, int K) {
     summarise_missingness(run);
     start_values(run);
     regressions(run);
-    correction(run);
+    correction(run, plans);
     run.COUNT = 1;
     wide = reference::widen(run);
 }
 
 void Prepared::fast_pass() {
-    e_step(run);
+    e_step(run, plans);
     regressions(run);
-    correction(run);
+    correction(run, plans);
 }
 
 void Prepared::straightforward_pass() {

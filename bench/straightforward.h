@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "estimate/plans.h"
 #include "state/run.h"
 
 namespace talvo::bench {
@@ -12,6 +13,7 @@ namespace talvo::bench {
 // The data read, coded and summed, the start values set and pass 0 done.
 struct Prepared {
     Run run;
+    EstimationPlans plans;
     Mat wide;  // the data matrix of the straightforward completion step
     Prepared(const std::string& path, std::int64_t N, int K);
     // One pass: the completion step, the regressions, the correction.

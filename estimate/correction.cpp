@@ -11,6 +11,7 @@
 #include "base/memory.h"
 #include "base/threads.h"
 #include "estimate/em.h"
+#include "estimate/plans.h"
 #include "estimate/sweep.h"
 
 namespace talvo {
@@ -193,7 +194,7 @@ void step(const Block& src, Block& dst, std::int32_t v, std::vector<double>& lin
 // constant, then the observed variables ascending; a sequence before those it
 // begins), and for each one the pivots it sweeps beyond the one before. The
 // sweeps then read their plan and write their blocks front to back.
-void plan_sweeps(const Run& run, Run::Plans::Sweeps& plan) {
+void plan_sweeps(const Run& run, EstimationPlans::Sweeps& plan) {
     const std::int32_t K = run.K;
     auto observed = [&](std::int32_t L) { return K - run.P(L, K + 1); };
     plan.order.clear();
@@ -260,7 +261,7 @@ void sweep_whole(const Run& run, std::int32_t L, const Mat& moments, double* blo
 }
 
 // Sweeps the patterns at places [from, to) of the plan into their blocks.
-void sweep_part(const Run& run, const Mat& moments, Run::Plans::Sweeps& plan, std::size_t from, std::size_t to,
+void sweep_part(const Run& run, const Mat& moments, EstimationPlans::Sweeps& plan, std::size_t from, std::size_t to,
                 std::vector<Outcome>& outcome) {
     const std::int32_t K = run.K;
     std::vector<Block> depth(static_cast<std::size_t>(K) + 2);
@@ -302,14 +303,14 @@ void sweep_part(const Run& run, const Mat& moments, Run::Plans::Sweeps& plan, st
 
 }  // namespace
 
-void correction(Run& run) {
+void correction(Run& run, EstimationPlans& plans) {
     const std::int32_t K = run.K;
     for (std::int32_t J = 0; J <= K; ++J)
         for (std::int32_t M = 0; M <= K; ++M) run.CORR(J, M) = 0.0;
     if (run.NPATT < 2) return;
     build_moments(run);
     const Mat& moments = run.G;
-    Run::Plans::Sweeps& plan = run.plans.sweeps;
+    EstimationPlans::Sweeps& plan = plans.sweeps;
     if (plan.order.empty()) plan_sweeps(run, plan);
     plan.blocks.resize(plan.blocks_at.back());  // kept from pass to pass
     std::vector<Outcome> outcome(plan.order.size());

@@ -4,6 +4,7 @@
 // patterns in ascending order.
 #pragma once
 
+#include "estimate/plans.h"
 #include "state/run.h"
 
 namespace talvo {
@@ -15,6 +16,6 @@ namespace talvo {
 // swept is updated; it holds every value later read. The values, and the
 // report of a fault (that of the lowest-numbered pattern with one), are
 // those of sweeping each pattern's reordered moment matrix whole.
-void correction(Run& run);
+void correction(Run& run, EstimationPlans& plans);
 
 }  // namespace talvo

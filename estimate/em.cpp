@@ -101,13 +101,14 @@ void em(Run& run) {
     // A negative pass limit with a criterion that can never be met would
     // leave nothing to end the loop: the limit is then taken as positive.
     if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
+    EstimationPlans plans;
     for (;;) {
-        if (run.COUNT >= 1) e_step(run);
+        if (run.COUNT >= 1) e_step(run, plans);
         regressions(run);
         run.changes.push_back(run.MAXDIFF);
         if (run.after_pass) run.after_pass(run);
         if (run.NPATT == 1) break;  // every case complete: nothing to iterate
-        correction(run);
+        correction(run, plans);
         if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
         run.COUNT = run.COUNT + 1;
     }

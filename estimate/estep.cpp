@@ -9,6 +9,7 @@
 #include "base/cpu.h"
 #include "base/fp.h"
 #include "base/threads.h"
+#include "estimate/plans.h"
 
 namespace talvo {
 
@@ -159,11 +160,8 @@ std::vector<std::int32_t> fill_order(const Run& run) {
 // split the elements between the threads by column. Made only when the
 // variables fit and the lists stay small enough to be read from cache;
 // else each case's products are found from its pattern as it comes.
-std::size_t max_products = std::size_t{1} << 19;
-
-bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>& bound) {
+bool make_products(const Run& run, EstimationPlans& plans, std::size_t parts, const std::vector<std::int32_t>& bound) {
     const std::int32_t K = run.K;
-    Run::Plans& plans = run.plans;
     if (plans.product_parts == parts) return !plans.products_at.empty();
     plans.product_parts = parts;
     plans.products.clear();
@@ -194,7 +192,7 @@ bool make_products(Run& run, std::size_t parts, const std::vector<std::int32_t>&
             plans.products.insert(plans.products.end(), v.begin(), v.end());
             plans.products_at.push_back(plans.products.size());
         }
-        if (plans.products.size() > max_products) {
+        if (plans.products.size() > plans.max_products) {
             plans.products.clear();
             plans.products_at.clear();
             return false;
@@ -268,7 +266,7 @@ __attribute__((target("avx2"))) void dense_rows_avx2(double* sums, std::size_t w
 // not a number to the end, so the copy is checked once, when every case is
 // in, before it is stored into SS. No sum is ever -0, so adding 0 changes
 // none.
-void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t part, bool lists) {
+void add_columns(Run& run, const EstimationPlans& plans, std::int32_t first, std::int32_t last, std::size_t part, bool lists) {
     const std::int32_t N = run.N, K = run.K;
     const auto width = static_cast<std::size_t>(K) + 1;
     std::vector<double> sums(width * width + 4);
@@ -280,9 +278,9 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
             for (std::int32_t M = first; M <= std::min(J == 0 ? K : J, last); ++M) visit(J, M);
     };
     each([&](std::int32_t J, std::int32_t M) { at(J, M) = run.SS(J, M); });
-    const std::uint32_t* products = run.plans.products.data();
-    const std::size_t* products_at = run.plans.products_at.data() + part;
-    const std::size_t parts = run.plans.product_parts;
+    const std::uint32_t* products = plans.products.data();
+    const std::size_t* products_at = plans.products_at.data() + part;
+    const std::size_t parts = plans.product_parts;
     // A case's values, and which are missing, with four zeros after them.
     std::vector<double> own(width + 4, 0.0);
     std::vector<std::uint64_t> taken(width + 4, 0);
@@ -316,15 +314,13 @@ void add_columns(Run& run, std::int32_t first, std::int32_t last, std::size_t pa
 
 }  // namespace
 
-void limit_product_lists(std::size_t products) { max_products = products; }
-
-void e_step(Run& run) {
+void e_step(Run& run, EstimationPlans& plans) {
     const std::int32_t K = run.K;
     clear_sums(run);
     // Each case is filled on its own: pieces of the incomplete cases on the
     // threads.
-    if (run.plans.fill_order.empty() && run.NPATT > 1) run.plans.fill_order = fill_order(run);
-    const std::vector<std::int32_t>& order = run.plans.fill_order;
+    if (plans.fill_order.empty() && run.NPATT > 1) plans.fill_order = fill_order(run);
+    const std::vector<std::int32_t>& order = plans.fill_order;
     const std::size_t pieces = std::min<std::size_t>(order.size(), static_cast<std::size_t>(thread_count()) * 8);
     run_parts(pieces, [&](std::size_t part) {
         const std::size_t from = order.size() * part / pieces, to = order.size() * (part + 1) / pieces;
@@ -346,8 +342,8 @@ void e_step(Run& run) {
         for (; M <= K && below + (K - M + 1) <= share; ++M) below += K - M + 1;
         bound[part] = std::max(bound[part - 1], M);
     }
-    const bool lists = make_products(run, parts, bound);
-    run_parts(parts, [&](std::size_t part) { add_columns(run, bound[part], bound[part + 1] - 1, part, lists); });
+    const bool lists = make_products(run, plans, parts, bound);
+    run_parts(parts, [&](std::size_t part) { add_columns(run, plans, bound[part], bound[part + 1] - 1, part, lists); });
     merge(run);
 }
 

@@ -3,15 +3,12 @@
 // final completion before the result files.
 #pragma once
 
+#include "estimate/plans.h"
 #include "state/run.h"
 
 namespace talvo {
 
-void e_step(Run& run);
-
-// The completion step keeps, for data with few patterns, each pattern's
-// list of products; at most this many (the tests force either way).
-void limit_product_lists(std::size_t products);
+void e_step(Run& run, EstimationPlans& plans);
 
 // Every missing value of X replaced by its regression prediction, the
 // variables in ascending order within each case; no attrition correction.

@@ -52,27 +52,6 @@ struct Run : Params {
     Mat CORR;     // conditional covariance correction
     IMat P;       // 1..NPATT (grows) by 1..K+2: pattern table
     FlagMat OBS;  // 1..NPATT by 1..K: 1 where the pattern observes the variable
-    // Made by the estimation at its first use and kept for the run: what
-    // depends only on the patterns.
-    struct Plans {
-        // The correction (see correction.cpp): the incomplete patterns sorted
-        // by their pivot sequences, each pattern's place in that order, and
-        // for each place the depth it shares with the place before, then its
-        // own pivots; each place's block of results, in the same order.
-        struct Sweeps {
-            std::vector<std::int32_t> order, place;
-            std::vector<std::int32_t> steps;     // shared depth, count, pivots
-            std::vector<std::size_t> steps_at;   // where each place's steps begin
-            std::vector<std::size_t> blocks_at;  // where each place's block begins; the total last
-            std::vector<double> blocks;
-        } sweeps;
-        // The completion step: the incomplete cases; each pattern's
-        // products for SS, split into parts (see estep.cpp).
-        std::vector<std::int32_t> fill_order;
-        std::vector<std::uint32_t> products;
-        std::vector<std::size_t> products_at;
-        std::size_t product_parts = 0;
-    } plans;
 
     // Scalars.
     std::int32_t NPATT = 0;

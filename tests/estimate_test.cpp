@@ -121,7 +121,8 @@ TEST(Completion, FillsAndAddsWithAndWithoutTheAttritionCorrection) {
         r.YHAT = 2.0;
         r.B(1, 0) = 1;
         r.B(1, 1) = 2;
-        e_step(r);
+        EstimationPlans plans;
+        e_step(r, plans);
         const double x = bmod ? 14.5 : 7.0;  // 1 + 2 x 3, then 7 x 2 + 0.5
         EXPECT_EQ(rows_of(r.SS), (Rows{{0, x, 3}, {0, x * x, 0}, {0, 3 * x, 9}}));
     }
@@ -134,10 +135,11 @@ TEST(Completion, FillsAndAddsWithAndWithoutTheAttritionCorrection) {
     r.YHAT = r.YINT = 100;
     r.B(1, 0) = 1, r.B(1, 1) = 2, r.B(1, 2) = 3;
     r.B(3, 0) = 0.5, r.B(3, 1) = 10, r.B(3, 2) = 1;
-    e_step(r);
+    EstimationPlans plans;
+    e_step(r, plans);
     EXPECT_EQ(r.X(1, 1), 1 + 2 * 2 + 3 * 0.0);
     EXPECT_EQ(r.X(1, 3), 0.5 + 10 * 5 + 1 * 2);
-    e_step(r);
+    e_step(r, plans);
     EXPECT_EQ(r.X(1, 1), 1 + 2 * 2 + 3 * 52.5);
 }
 
