@@ -73,10 +73,11 @@ void ask_parameters(Console& con, Params& p) {
     ask_real(con, " Input missing value indicator (9): ", 4, 0, p.MVI);
     if (p.MVI == 0.0) p.MVI = 9.0;
 
-    ask_int(con, " Select start values (1=LW,2=PW,3=CM): ", 1, p.SIV);
-    if (p.SIV < 1 || p.SIV > 3) p.SIV = 1;
+    std::int32_t siv = 0;
+    ask_int(con, " Select start values (1=LW,2=PW,3=CM): ", 1, siv);
+    p.SIV = siv == 2 ? StartMethod::Pairwise : siv == 3 ? StartMethod::File : StartMethod::Listwise;
 
-    if (p.SIV == 3) {
+    if (p.SIV == StartMethod::File) {
         ask_name(con, " Specify start value (CM) file (START.COV): ", p.SVFIN);
         if (blank(p.SVFIN)) p.SVFIN = padded("start.cov");
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "state/run.h"
+#include "textio/console.h"
 
 namespace talvo {
 
@@ -9,8 +10,5 @@ namespace talvo {
 // incoming value unless the answers switch the attrition correction on;
 // SVFIN, YINT and YHAT keep theirs when their prompts are skipped.
 void ask_parameters(Console& con, Params& p);
-
-// The single-precision 1.0E-5 widened to double: the criterion's default.
-inline constexpr double kDefaultCrit = static_cast<double>(1.0e-5f);
 
 }  // namespace talvo

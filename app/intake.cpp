@@ -30,17 +30,30 @@ void read_data(Run& run) {
     file.close();
 }
 
-void show_first_cases(Run& run) {
+void show_first_cases(Console& con, const Run& run) {
     static const format::Format case_line = format::translate("('0 CASE #',I2)");
     static const format::Format values = format::translate("(8(F9.3,1X))");
-    run.con.line("0 INITIAL FIVE CASES OF DATA");
+    con.line("0 INITIAL FIVE CASES OF DATA");
     std::vector<Item> items(static_cast<std::size_t>(run.K));
     for (std::int32_t I = 1; I <= 5 && I <= run.N; ++I) {
         Item number = Item::of_int(I);
-        run.con.write(case_line, {&number, 1});
+        con.write(case_line, {&number, 1});
         for (std::int32_t J = 1; J <= run.K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of(run.X(I, J));
-        run.con.write(values, items);
+        con.write(values, items);
     }
+}
+
+void read_start_file(const std::string& name, std::int32_t K, Mat& SVC) {
+    InFile file;
+    file.open(name);
+    FreeFormReader reader(file.fd(), file.name());
+    for (std::int32_t I = 1; I <= K; ++I) {
+        double* row = SVC.row(I);
+        reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { row[i] = v; });
+    }
+    double* means = SVC.row(0);
+    reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { means[i] = v; });
+    file.close();
 }
 
 }  // namespace talvo

@@ -1,6 +1,7 @@
 #include "base/errors.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace talvo {
 
@@ -63,37 +64,36 @@ void stop(std::string message) {
     throw end;
 }
 
-std::string report_text(const RunEnd& end) {
+namespace {
+
+// The report's two lines: what failed, and how.
+std::pair<std::string, std::string> report_lines(const RunEnd& end) {
     char num[16];
     std::snprintf(num, sizeof num, "%04d", end.number);
-    std::string out;
-    switch (end.kind) {
-        case RunEnd::Kind::IoError: {
-            const char* kind = end.stmt == Stmt::Read ? ": READ(" : end.stmt == Stmt::Write ? ": WRITE(" : ": OPEN(";
-            out = "\r\nrun-time error F";
-            out += num;
-            out += kind;
-            out += end.file;
-            out += ")\r\n- ";
-            out += describe(end.number);
-            out += "\r\n";
-            break;
-        }
-        case RunEnd::Kind::MathFault: {
-            const auto fault = static_cast<Fault>(end.number);
-            const char* name = fault == Fault::Invalid        ? "invalid"
-                               : fault == Fault::DivideByZero ? "divide by zero"
-                                                              : "overflow";
-            out = "\r\nrun-time error M";
-            out += num;
-            out += ": MATH\r\n- floating-point error: ";
-            out += name;
-            out += "\r\n";
-            break;
-        }
-        case RunEnd::Kind::Stop: break;
+    if (end.kind == RunEnd::Kind::IoError) {
+        const char* kind = end.stmt == Stmt::Read ? ": READ(" : end.stmt == Stmt::Write ? ": WRITE(" : ": OPEN(";
+        return {"run-time error F" + std::string(num) + kind + end.file + ")",
+                "- " + std::string(describe(end.number))};
     }
-    return out;
+    const auto fault = static_cast<Fault>(end.number);
+    const char* name = fault == Fault::Invalid        ? "invalid"
+                       : fault == Fault::DivideByZero ? "divide by zero"
+                                                      : "overflow";
+    return {"run-time error M" + std::string(num) + ": MATH", "- floating-point error: " + std::string(name)};
+}
+
+}  // namespace
+
+std::string report_text(const RunEnd& end) {
+    if (end.kind == RunEnd::Kind::Stop) return "";
+    const auto [what, how] = report_lines(end);
+    return "\r\n" + what + "\r\n" + how + "\r\n";
+}
+
+std::string report_line(const RunEnd& end) {
+    if (end.kind == RunEnd::Kind::Stop) return end.message;
+    const auto [what, how] = report_lines(end);
+    return what + " " + how;
 }
 
 }  // namespace talvo

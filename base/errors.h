@@ -71,4 +71,8 @@ std::string_view describe(int number);
 // The bytes a report writes to standard error (empty for a stop).
 std::string report_text(const RunEnd& end);
 
+// The same report in one line, its two lines joined by " - " ("run-time
+// error F6501: READ(data.txt) - end of file"); a stop's message.
+std::string report_line(const RunEnd& end);
+
 }  // namespace talvo

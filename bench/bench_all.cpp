@@ -27,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "app/sequence.h"
 #include "base/threads.h"
 #include "generate.h"
 #include "measure.h"

@@ -3,23 +3,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
-#include "app/dialog.h"
 #include "app/intake.h"
-#include "app/sequence.h"
-#include "base/fp.h"
+#include "app/talvo.h"
+#include "engine/sequence.h"
 #include "estimate/correction.h"
 #include "estimate/em.h"
 #include "estimate/estep.h"
-#include "estimate/start.h"
-#include "estimate/sweep.h"
 #include "measure.h"
-#include "missing/coding.h"
-#include "missing/summary.h"
 #include "reference.h"
 #include "results/results.h"
 #include "state/allocate.h"
@@ -33,17 +27,29 @@ int null_fd() {
     return fd;
 }
 
-void straightforward_em(Run& run, Mat& wide) {
-    if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
-    for (;;) {
-        if (run.COUNT >= 1) reference::e_step(run, wide);
-        reference::regressions(run);
-        if (run.NPATT == 1) break;
-        reference::correction(run);
-        if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
-        run.COUNT = run.COUNT + 1;
+// The passes with the straightforward kernels of tests/reference: its
+// completion step works on the data matrix as the formulas write it, made
+// once the data are coded.
+class Straightforward final : public PassKernels {
+public:
+    void complete(Run& run, EstimationPlans&) const override {
+        if (wide_.empty()) wide_ = reference::widen(run);
+        reference::e_step(run, wide_);
     }
-}
+    void regress(Run& run, const std::function<void()>& checked) const override {
+        reference::regressions(run);
+        if (checked) checked();
+    }
+    void correct(Run& run, EstimationPlans&) const override { reference::correction(run); }
+
+private:
+    mutable Mat wide_;
+};
+
+// The data file read as the dialog program reads it; nothing shown.
+struct ReadOnly final : RunSteps {
+    void read_data(Run& run) override { talvo::read_data(run); }
+};
 
 // A console answering from a temporary file, writing nowhere.
 Console answering(const std::string& answers) {
@@ -65,19 +71,11 @@ Prepared::Prepared(const std::string& path, std::int64_t N, int K) {
     run.K = K;
     run.MVI = -99;
     run.PTN = 20;
-    run.SIV = 1;
-    run.MAXITER = 200;
-    run.CRIT = static_cast<double>(1.0e-5f);
-    run.OUTFMT = "(6F12.7)";
-    run.OUTFMT.resize(40, ' ');
-    run.con = answering("\n\n\n\n");
-    allocate(run);
-    read_data(run);
-    code_and_classify(run);
-    summarise_missingness(run);
-    start_values(run);
-    regressions(run);
-    correction(run, plans);
+    run.SIV = StartMethod::Listwise;
+    run.MAXITER = 0;  // pass 0 only: the start values, their regressions and correction
+    run.CRIT = kDefaultCrit;
+    ReadOnly steps;
+    run_estimation(run, steps);
     run.COUNT = 1;
     wide = reference::widen(run);
 }
@@ -104,11 +102,10 @@ void Prepared::sum_values() {
 }
 
 void Prepared::write_results() {
-    const auto here = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
-    talvo::write_results(run);
-    run.ptn.close();
-    std::filesystem::current_path(here);
+    ResultFiles files;
+    files.names.folder = std::filesystem::temp_directory_path().string();
+    talvo::write_results(run, files);
+    files.close();
 }
 
 double Prepared::result_bytes() const {
@@ -121,23 +118,10 @@ double Prepared::result_bytes() const {
 void whole_run(const std::string& answers, bool straightforward) {
     const auto here = std::filesystem::current_path();
     std::filesystem::current_path(std::filesystem::temp_directory_path());
+    const Straightforward kernels;
+    Console con = answering(answers);
     Run run;
-    run.con = answering(answers);
-    if (!straightforward) {
-        execute(run);
-    } else {
-        ask_parameters(run.con, run);
-        allocate(run);
-        read_data(run);
-        show_first_cases(run);
-        code_and_classify(run);
-        summarise_missingness(run);
-        start_values(run);
-        Mat wide = reference::widen(run);
-        straightforward_em(run, wide);
-        talvo::write_results(run);
-        run.ptn.close();
-    }
+    run_dialog(con, run, straightforward ? &kernels : nullptr);
     std::filesystem::current_path(here);
 }
 

@@ -10,8 +10,6 @@
 
 namespace talvo {
 
-using format::Item;
-
 void build_moments(Run& run) {
     const std::int32_t K = run.K;
     const double n = static_cast<double>(run.N);
@@ -57,7 +55,6 @@ void move_last(Run& run, std::int32_t Q) {
 
 // The largest change of a covariance since the last pass; the new COV.
 void check_convergence(Run& run) {
-    static const format::Format log_line = format::translate("(' ITER = ',I3,'     CONV = ',F20.15)");
     const std::int32_t K = run.K;
     run.XDIFF = 0.0;
     run.MAXDIFF = 0.0;
@@ -71,16 +68,11 @@ void check_convergence(Run& run) {
         }
         run.COV(0, J) = run.H(0, J);
     }
-    if (run.COUNT >= 1) {
-        Item items[] = {Item::of_int(run.COUNT), Item::of(run.MAXDIFF)};
-        run.con.write(log_line, items);
-    }
-    if (run.MAXDIFF < run.CRIT) run.MAXITER = run.COUNT;
 }
 
 }  // namespace
 
-void regressions(Run& run) {
+void regressions(Run& run, const std::function<void()>& checked) {
     const std::int32_t K = run.K;
     for (std::int32_t Q = 1; Q <= K; ++Q) {
         build_moments(run);
@@ -89,6 +81,7 @@ void regressions(Run& run) {
             // The convergence check reads the matrix swept on the constant alone.
             sweep_pivots(run.G, run.H, 0, 0, K);
             check_convergence(run);
+            if (checked) checked();
             sweep_pivots(run.G, run.H, 1, K - 1, K);
         } else {
             sweep_pivots(run.G, run.H, 0, K - 1, K);
@@ -97,21 +90,43 @@ void regressions(Run& run) {
     }
 }
 
-void em(Run& run) {
+void PassKernels::complete(Run& run, EstimationPlans& plans) const { e_step(run, plans); }
+
+void PassKernels::regress(Run& run, const std::function<void()>& checked) const { regressions(run, checked); }
+
+void PassKernels::correct(Run& run, EstimationPlans& plans) const { correction(run, plans); }
+
+EmFacts em(Run& run, PassObserver* observer, const PassKernels* kernels) {
+    static const PassKernels own;
+    const PassKernels& k = kernels ? *kernels : own;
     // A negative pass limit with a criterion that can never be met would
     // leave nothing to end the loop: the limit is then taken as positive.
     if (run.MAXITER < 0 && run.CRIT <= 0.0) run.MAXITER = run.MAXITER == INT_MIN ? INT_MAX : -run.MAXITER;
     EstimationPlans plans;
+    EmFacts facts;
     for (;;) {
-        if (run.COUNT >= 1) e_step(run, plans);
-        regressions(run);
-        run.changes.push_back(run.MAXDIFF);
-        if (run.after_pass) run.after_pass(run);
-        if (run.NPATT == 1) break;  // every case complete: nothing to iterate
-        correction(run, plans);
+        if (run.COUNT >= 1) k.complete(run, plans);
+        bool met = false;
+        k.regress(run, [&] {
+            met = run.MAXDIFF < run.CRIT;
+            if (observer) observer->pass_checked(PassReport{run.COUNT, run.MAXDIFF});
+        });
+        facts.passes = run.COUNT;
+        facts.last_change = run.MAXDIFF;
+        if (run.NPATT == 1) {  // every case complete: nothing to iterate
+            facts.converged = facts.complete = true;
+            break;
+        }
+        // The correction is made on the last pass too: a fault in it ends the run.
+        k.correct(run, plans);
+        if (met) {
+            facts.converged = true;
+            break;
+        }
         if (run.COUNT == run.MAXITER || run.COUNT == INT_MAX) break;
         run.COUNT = run.COUNT + 1;
     }
+    return facts;
 }
 
 }  // namespace talvo

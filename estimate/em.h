@@ -1,21 +1,66 @@
 // The EM iteration: passes of completion (from the second on), regressions
-// by sweeping, the convergence test with its log line, and the
-// conditional-covariance correction for the next pass.
+// by sweeping, the convergence test, and the conditional-covariance
+// correction for the next pass.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
+#include "estimate/plans.h"
 #include "state/run.h"
 
 namespace talvo {
 
-void em(Run& run);
+// What a pass shows whoever watches the iteration.
+struct PassReport {
+    std::int32_t pass = 0;        // 0 for the start values
+    double largest_change = 0.0;  // of a covariance since the pass before
+};
+
+class PassObserver {
+public:
+    // At every pass, right after its convergence check and before the
+    // regressions are finished: a fault in the rest of the pass comes after.
+    virtual void pass_checked(const PassReport& report) = 0;
+
+protected:
+    ~PassObserver() = default;
+};
+
+// How the iteration ended.
+struct EmFacts {
+    std::int32_t passes = 0;   // the last pass run (COUNT)
+    bool converged = false;    // the criterion met at the last pass, or nothing to iterate
+    bool complete = false;     // every case complete: one pass, nothing to iterate
+    double last_change = 0.0;  // the largest change of the last pass
+};
+
+// The three steps of a pass. The program's own kernels unless a benchmark
+// or a test swaps in others (the straightforward forms of tests/reference).
+class PassKernels {
+public:
+    virtual ~PassKernels() = default;
+    // The completion step: missing values filled, SS rebuilt.
+    virtual void complete(Run& run, EstimationPlans& plans) const;
+    // The regressions into B with the convergence check into COV and
+    // MAXDIFF on the way; checked() right after the check.
+    virtual void regress(Run& run, const std::function<void()>& checked) const;
+    // The correction CORR for the next pass.
+    virtual void correct(Run& run, EstimationPlans& plans) const;
+};
+
+// The passes from the start values in SS until the criterion is met or the
+// pass limit is reached. A negative pass limit with a criterion that can
+// never be met (0 or below) is taken as positive.
+EmFacts em(Run& run, PassObserver* observer = nullptr, const PassKernels* kernels = nullptr);
 
 // G from SS with divisor N: G(0,0) = 1, means in row and column 0, mean
 // products in the rest.
 void build_moments(Run& run);
 
 // For each variable Q, its regression on the others into row Q of B, by
-// sweeping with Q moved last; the convergence test and the log line on the
-// way, after pivot 0 of the last regression.
-void regressions(Run& run);
+// sweeping with Q moved last; the convergence check (COV, MAXDIFF) on the
+// way, after pivot 0 of the last regression, followed by checked().
+void regressions(Run& run, const std::function<void()>& checked = {});
 
 }  // namespace talvo

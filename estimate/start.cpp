@@ -4,8 +4,6 @@
 
 #include "base/errors.h"
 #include "base/fp.h"
-#include "textio/files.h"
-#include "textio/freeform.h"
 
 namespace talvo {
 
@@ -41,22 +39,9 @@ void pairwise(Run& run) {
     }
 }
 
-void from_file(Run& run) {
+// SVC(0, 1..K) the means, SVC(1..K, 1..K) the covariances (divisor N - 1).
+void from_matrix(Run& run, const Mat& SVC) {
     const std::int32_t K = run.K;
-    Mat SVC;  // rows 0..K: the means, then the covariance rows
-    SVC.allocate(0, K, 1, K);
-    {
-        InFile file;
-        file.open(run.SVFIN);
-        FreeFormReader reader(file.fd(), file.name());
-        for (std::int32_t I = 1; I <= K; ++I) {
-            double* row = SVC.row(I);
-            reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { row[i] = v; });
-        }
-        double* means = SVC.row(0);
-        reader.read(static_cast<std::size_t>(K), [&](std::size_t i, double v) { means[i] = v; });
-        file.close();
-    }
     const double n = static_cast<double>(run.N);
     for (std::int32_t I = 1; I <= K; ++I) {
         for (std::int32_t J = 1; J <= I; ++J) {
@@ -65,20 +50,22 @@ void from_file(Run& run) {
         }
         run.SS(0, I) = fp::mul(SVC(0, I), n);
     }
-    SVC.release();
 }
 
 }  // namespace
 
-void start_values(Run& run) {
+void set_sample_constants(Run& run) {
     run.RN = static_cast<double>(run.N);
     run.CN = fp::div(run.RN, static_cast<double>(run.N - 1));
     run.CN1 = fp::div(static_cast<double>(run.N - 1), run.RN);
-    if (run.CS(0, 0) == 0.0 && run.SIV == 1) run.SIV = 2;  // no complete case
+}
+
+void start_values(Run& run, const Mat& SVC) {
+    if (run.CS(0, 0) == 0.0 && run.SIV == StartMethod::Listwise) run.SIV = StartMethod::Pairwise;  // no complete case
     switch (run.SIV) {
-        case 1: listwise(run); break;
-        case 2: pairwise(run); break;
-        default: from_file(run); break;
+        case StartMethod::Listwise: listwise(run); break;
+        case StartMethod::Pairwise: pairwise(run); break;
+        case StartMethod::File: from_matrix(run, SVC); break;
     }
 }
 

@@ -26,8 +26,9 @@ bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::strin
 void check_parameters(const Params& p) {
     FUZZ_CHECK(p.FIN.size() == 40 && !blank(p.FIN), "a data file name not of 40 characters");
     FUZZ_CHECK(p.OUTFMT.size() == 40 && !blank(p.OUTFMT), "an output format not of 40 characters");
-    FUZZ_CHECK(p.SIV >= 1 && p.SIV <= 3, "a start-value method out of range");
-    FUZZ_CHECK(p.SIV != 3 || (p.SVFIN.size() == 40 && !blank(p.SVFIN)), "no start-value file name");
+    const auto siv = static_cast<int>(p.SIV);
+    FUZZ_CHECK(siv >= 1 && siv <= 3, "a start-value method out of range");
+    FUZZ_CHECK(p.SIV != StartMethod::File || (p.SVFIN.size() == 40 && !blank(p.SVFIN)), "no start-value file name");
     FUZZ_CHECK(p.PTN != 0 && p.MAXITER != 0 && p.MVI != 0.0 && p.CRIT != 0.0, "a default not taken");
     FUZZ_CHECK(p.OPTOUT == 0 || p.OPTOUT == 1, "additional output neither on nor off");
     FUZZ_CHECK(p.BMOD == 0 || (p.BMOD == 1 && p.OPTOUT == 1 && p.PTN == 2 && p.YHAT != 0.0),

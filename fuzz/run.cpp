@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/dialog.h"
-#include "app/sequence.h"
+#include "app/talvo.h"
 #include "base/errors.h"
 #include "fuzz.h"
 #include "textio/files.h"
@@ -84,7 +84,7 @@ std::optional<Params> answered(std::string_view answers) {
 // Whether the run is small and stays in the scratch folder.
 bool small_and_local(const Params& p) {
     if (trim_name(p.FIN).find('/') != std::string::npos) return false;
-    if (p.SIV == 3 && trim_name(p.SVFIN).find('/') != std::string::npos) return false;
+    if (p.SIV == StartMethod::File && trim_name(p.SVFIN).find('/') != std::string::npos) return false;
     if (p.N > 100 || p.K > 10) return false;
     const std::int64_t passes = p.MAXITER;
     if ((passes < 0 && p.CRIT > 0.0) || std::llabs(passes) > 300) return false;
@@ -118,14 +118,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!small_and_local(*p)) return 0;
         const std::string fin = trim_name(p->FIN), svfin = trim_name(p->SVFIN);
         put_file(fin, data_file);
-        if (p->SIV == 3 && svfin != fin) put_file(svfin, start_file);
+        if (p->SIV == StartMethod::File && svfin != fin) put_file(svfin, start_file);
     }
 
     const int in = fuzz::memory_file(answers);
     {
         Run run;
-        run.con = Console(in, fuzz::null_output(), fuzz::null_output());
-        const int status = execute(run);
+        Console con(in, fuzz::null_output(), fuzz::null_output());
+        const int status = run_dialog(con, run);
         if (status == 0) {
             FUZZ_CHECK(fs::exists("temp.cov"), "a normal end without results");
             for (std::int32_t i = 0; i <= run.K; ++i)

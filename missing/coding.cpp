@@ -10,12 +10,13 @@ namespace talvo {
 
 namespace {
 
-void clear(Run& run) {
+// The sums start from zero.
+void clear_sums(Run& run) {
     const std::int32_t K = run.K;
     for (std::int32_t I = 0; I <= K; ++I) {
         for (std::int32_t J = 0; J <= K; ++J) {
-            for (Mat* m : {&run.SS, &run.CS, &run.PS, &run.B, &run.CORR, &run.G, &run.H, &run.T, &run.COV})
-                (*m)(I, J) = 0.0;
+            run.CS(I, J) = 0.0;
+            run.PS(I, J) = 0.0;
             run.PSN(I, J) = 0;
         }
     }
@@ -55,7 +56,7 @@ void add_incomplete_case(Run& run, const double* x, std::int32_t L) {
 }  // namespace
 
 void code_and_classify(Run& run) {
-    clear(run);
+    clear_sums(run);
     const std::int32_t N = run.N, K = run.K;
     start_pattern_table(run);
     PatternIndex index(K);
@@ -64,11 +65,12 @@ void code_and_classify(Run& run) {
         double* x = run.X.row(I);  // x[J] is X(I,J)
         x[0] = 1.0;
         // The whole-number part, kept as a double, against the code; the
-        // observed count is the sum of the flags.
+        // observed count is the sum of the flags. Data given in memory may
+        // mark a missing value as not a number instead (a file never does).
         double observed = 0.0;
         index.clear_key();
         for (std::int32_t J = 1; J <= K; ++J) {
-            if (std::trunc(x[J]) == run.MVI) {
+            if (std::trunc(x[J]) == run.MVI || std::isnan(x[J])) {
                 x[J] = 0.0;
                 flag[static_cast<std::size_t>(J - 1)] = 0.0;
             } else {

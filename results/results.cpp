@@ -10,7 +10,22 @@ namespace talvo {
 
 using format::Item;
 
-void write_results(Run& run) {
+void ResultFiles::close() { ptn.close(); }
+
+void ResultFiles::close_after_failure(RunEnd& end) {
+    for (OutFile* f : {&cov, &ptn, &dat, &res}) {
+        int e = f->flush_pending();
+        if (e && end.kind != RunEnd::Kind::Stop) {
+            end.kind = RunEnd::Kind::IoError;
+            end.number = e;
+            end.stmt = Stmt::Write;
+            end.file = f->name();
+        }
+        f->close_quietly();
+    }
+}
+
+void write_results(Run& run, ResultFiles& files) {
     const std::int32_t N = run.N, K = run.K;
     // The format text cannot change during the run: translated once, it
     // gives every row the same records and faults as a fresh translation.
@@ -21,34 +36,35 @@ void write_results(Run& run) {
         for (std::int32_t J = 1; J <= K; ++J) row[static_cast<std::size_t>(J - 1)] = Item::of(r[J]);
     };
 
-    run.cov.open("temp.cov");
+    const ResultNames& names = files.names;
+    files.cov.open(names.path(names.cov));
     for (std::int32_t I = 1; I <= K; ++I) {
         put(run.COV, I);
-        run.cov.write(user, row);
+        files.cov.write(user, row);
     }
     put(run.COV, 0);
-    run.cov.write(user, row);
-    run.cov.close();
+    files.cov.write(user, row);
+    files.cov.close();
     if (run.OPTOUT != 1) return;
 
-    write_pattern_file(run);
+    write_pattern_file(run, files);
     // temp.ptn stays open to the end of the run, but a failure to write it
     // is reported here, before temp.dat is touched.
-    run.ptn.flush_now();
+    files.ptn.flush_now();
     complete_cases(run);
 
-    run.dat.open("temp.dat");
-    write_rows(run.dat, N, [&](std::int32_t I, RowOutput& out) {
+    files.dat.open(names.path(names.dat));
+    write_rows(files.dat, N, [&](std::int32_t I, RowOutput& out) {
         std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
         const double* x = run.X.row(I);
         for (std::int32_t J = 1; J <= K; ++J) items[static_cast<std::size_t>(J - 1)] = Item::of(x[J]);
         out.statement(user, items);
         out.flags(run.OBS.row(run.PATT(I)) - 1, K);
     });
-    run.dat.close();
+    files.dat.close();
 
-    run.res.open("temp.res");
-    write_rows(run.res, N, [&](std::int32_t I, RowOutput& out) {
+    files.res.open(names.path(names.res));
+    write_rows(files.res, N, [&](std::int32_t I, RowOutput& out) {
         // Each value's prediction from the other variables, minus the value.
         std::vector<Item>& items = out.items(static_cast<std::size_t>(K));
         std::vector<double>& predicted = out.values(static_cast<std::size_t>(K));
@@ -58,10 +74,10 @@ void write_results(Run& run) {
                 Item::of(fp::sub(predicted[static_cast<std::size_t>(J - 1)], run.X(I, J)));
         out.statement(user, items);
     });
-    run.res.close();
+    files.res.close();
 }
 
-void write_pattern_file(Run& run) {
+void write_pattern_file(const Run& run, ResultFiles& files) {
     static const format::Format title = format::translate("('MISSINGNESS PATTERNS')");
     static const format::Format subtitle = format::translate("('Reordered with observed variables listed first')");
     static const format::Format empty = format::translate("()");
@@ -70,8 +86,8 @@ void write_pattern_file(Run& run) {
     static const format::Format missing = format::translate("(I5,'  missing variables within above pattern')");
     static const format::Format cases = format::translate("(I5,'  cases with above missingness pattern')");
     const std::int32_t K = run.K;
-    OutFile& f = run.ptn;
-    f.open("temp.ptn");
+    OutFile& f = files.ptn;
+    f.open(files.names.path(files.names.ptn));
     f.write(title, {});
     f.write(subtitle, {});
     f.write(empty, {});

@@ -43,6 +43,7 @@ void write_rows(OutFile& file, std::int32_t N, const std::function<void(std::int
     auto make = [&](Block& block, std::int64_t from) {
         block.out.text_.text.clear();
         block.out.ends_.clear();
+        block.out.buffers_.starred = 0;
         const std::int64_t to = std::min<std::int64_t>(from + kRows - 1, N);
         try {
             for (std::int64_t I = from; I <= to; ++I) row(static_cast<std::int32_t>(I), block.out);
@@ -54,6 +55,7 @@ void write_rows(OutFile& file, std::int32_t N, const std::function<void(std::int
         for (std::size_t b = 0; b < count; ++b) {
             const Block& block = blocks[b];
             const std::string& text = block.out.text_.text;
+            file.add_starred(block.out.buffers_.starred);
             std::size_t at = 0;
             for (std::size_t end : block.out.ends_) {
                 file.write_text(std::string_view(text).substr(at, end - at));

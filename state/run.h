@@ -1,79 +1,136 @@
-// The run's state: the run parameters, every work array and scalar, the
-// console and the result files. The run sequence owns the one instance; the
-// phases are functions over it.
+// The run's state: its parameters and the numbers every phase works on.
+//
+// The names are those of the formulas (X, SS, COV, ...). Beside each field:
+// what it holds, with its index ranges, which phase sets it and which read
+// it. The phases, in their order: the intake (the caller reads the data),
+// coding (missing/coding.cpp), the pattern table (missing/patterns.cpp),
+// the missingness summary (missing/summary.cpp), the start values
+// (estimate/start.cpp), the EM passes (estimate/em.cpp: the completion step
+// of estep.cpp, the regressions, the correction of correction.cpp), and the
+// results (results/). Every number is zero until its phase sets it.
+//
+// The console, the result files and the plans of the kernels are not here:
+// they belong to the programs, the result writers and the EM loop.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "base/matrix.h"
-#include "textio/console.h"
-#include "textio/files.h"
 
 namespace talvo {
 
-// The fourteen run parameters, filled by the dialog.
+// Where the first estimate comes from.
+enum class StartMethod : std::int32_t {
+    Listwise = 1,  // the complete cases
+    Pairwise = 2,  // every case observing the variable, or the pair
+    File = 3,      // the means and covariances of a start-value file
+};
+
+// The criterion used when none is given: 1.0E-5 in single precision,
+// widened to double (9.999999747378752E-06).
+inline constexpr double kDefaultCrit = static_cast<double>(1.0e-5f);
+
+// The run parameters: the dialog's answers, or talvo-batch's options.
+// Set before the run; read by the phases named.
 struct Params {
-    double CRIT = 0.0;
-    double MVI = 0.0;
-    std::int32_t N = 0;
-    std::int32_t K = 0;
-    std::int32_t MAXITER = 0;
-    std::int32_t OPTOUT = 0;
-    std::int32_t SIV = 0;
-    std::int32_t PTN = 0;
-    std::string FIN;     // 40 characters
-    std::string SVFIN;   // 40 characters
-    std::string OUTFMT;  // 40 characters
-    double YHAT = 0.0;
-    double YINT = 0.0;
+    std::int32_t N = 0;    // cases, at least 1 (the allocation refuses less); every phase
+    std::int32_t K = 0;    // variables, at least 1; every phase
+    std::int32_t PTN = 0;  // the pattern limit answered: only the first size of the pattern table
+    double MVI = 0.0;      // missing-value code: a value whose whole-number part equals it is missing; coding
+    StartMethod SIV = StartMethod::Listwise;  // start values; Listwise becomes Pairwise with no complete case
+    std::string FIN;                          // data file name as typed, 40 characters in the dialog; the intake
+    std::string SVFIN;                        // start-value file name (SIV = File); the start-value reading
+    std::int32_t MAXITER = 0;                 // pass limit; negative: no limit while the criterion can be met; EM loop
+    double CRIT = 0.0;                        // convergence criterion on the largest covariance change; EM loop
+    std::int32_t OPTOUT = 0;                  // 1: additional output (temp.ptn, temp.dat, temp.res); results
+    std::string OUTFMT;                       // output format text of the result files; results
+    // The attrition correction: with BMOD = 1 the single missing value of a
+    // case is filled with YINT + YHAT x its prediction (completion step).
     std::int32_t BMOD = 0;
+    double YINT = 0.0;  // intercept
+    double YHAT = 0.0;  // b-weight
 };
 
 struct Run : Params {
-    // Work arrays (allocated once, after the dialog).
-    // The data, 1..N by 0..K: column 0 the constant 1 (once coded), then the
-    // values as read; once coded, a missing value is 0, later its filled-in
-    // value. The observed flags and counts are those of each case's pattern:
-    // PATT(I) is the row of case I in the pattern table.
-    Mat X;
-    Vector<std::int32_t> PATT;
-    Mat B;        // 0..K by 0..K: regression of each variable on the others
-    Mat CS;       // complete-case sums
-    Mat PS;       // pairwise sums over the incomplete cases
-    IMat PSN;     // pairwise counts over the incomplete cases
-    Mat SS;       // sums of squares and cross-products
-    Mat G;        // matrix being swept
-    Mat H;        // sweep result
-    Mat T;        // reordering scratch
-    Mat COV;      // estimate: covariances (divisor N-1), means in row 0
-    Mat CORR;     // conditional covariance correction
-    IMat P;       // 1..NPATT (grows) by 1..K+2: pattern table
-    FlagMat OBS;  // 1..NPATT by 1..K: 1 where the pattern observes the variable
+    // --- The data and its patterns ---
 
-    // Scalars.
-    std::int32_t NPATT = 0;
-    std::int32_t COUNT = 0;
-    std::int32_t PNUM = 0;
-    float CPATT = 0.0f;
+    // X(1..N, 0..K). Columns 1..K: the values, put in by the intake. Coding
+    // sets column 0 to 1.0 (the constant term of every regression) and a
+    // missing value to 0.0; from the second pass on the completion step
+    // fills each missing value with its prediction, and the final completion
+    // before temp.dat does once more. Read by every later phase.
+    Mat X;
+    // PATT(1..N): the row of case I in the pattern table (1: complete).
+    // Set by coding; read by the completion step and the results.
+    Vector<std::int32_t> PATT;
+    // P(1..NPATT, 1..K+2), rows growing with the data: per pattern its
+    // variables, the observed ones first, each group ascending (columns
+    // 1..K), its number of missing variables (K+1) and of cases (K+2).
+    // Row 1 is the complete-data pattern, the others numbered by their first
+    // case. Set by coding; read by the correction, the summary, temp.ptn.
+    IMat P;
+    // OBS(1..NPATT, 1..K): 1 where the pattern observes the variable. Set
+    // with P; read by the completion step and the results.
+    FlagMat OBS;
+    std::int32_t NPATT = 0;  // rows of P in use; set by coding
+
+    // --- Sums over the cases (0..K by 0..K; row 0 holds sums of single
+    // variables, the lower triangle with the diagonal sums of products;
+    // the rest stays 0) ---
+
+    // CS: the complete cases; CS(0,0) their count. Set by coding; read by
+    // the start values and the completion step.
+    Mat CS;
+    // PS, PSN: the sums and counts of the observed values and pairs of the
+    // incomplete cases. Set by coding; read by the pairwise start and the
+    // completion step.
+    Mat PS;
+    IMat PSN;
+    // SS: the sums over all N cases, missing values filled in (row 0: N x
+    // the means). Set by the start values for pass 0 and by the completion
+    // step for every later pass; read by the regressions and the correction.
+    Mat SS;
+
+    // --- The estimation (0..K by 0..K; index 0 the constant term) ---
+
+    // G: the moment matrix from SS (divisor N), swept in place; H: the
+    // result of each sweep; T: scratch for moving a variable last. Set and
+    // read within a pass (the correction reads the moments of G).
+    Mat G, H, T;
+    // B: row J the regression of variable J on the constant (B(J,0)) and
+    // the other variables in ascending order (B(J,p), p = 1..K-1). Set by
+    // the regressions; read by the completion step and the residuals.
+    Mat B;
+    // COV: the estimate. COV(0,J) the means, COV(I,J) the covariances
+    // (divisor N-1), both triangles. Set at every pass by the convergence
+    // check; read by the results.
+    Mat COV;
+    // CORR: the conditional-covariance correction for the next completion
+    // step, lower triangle: per incomplete pattern its case count times the
+    // covariances of its missing variables given its observed ones, times
+    // N/(N-1), summed over the patterns. Set by the correction.
+    Mat CORR;
+
+    // --- Scalars ---
+
+    std::int32_t COUNT = 0;  // the pass under way: 0 for the start values; EM loop
+    // The largest change of a covariance in this pass, and the last change
+    // measured. Set by the convergence check.
+    double MAXDIFF = 0.0, XDIFF = 0.0;
+    // N, N/(N-1) and (N-1)/N. Set by the start values; CN read by the
+    // regressions and the correction, CN1 by the start from a file.
+    double RN = 0.0, CN = 0.0, CN1 = 0.0;
+    // The missingness summary, set by it: S1 the largest number of missing
+    // values in a case, S2 the missing values in all, S3 = S1 as a double,
+    // PS1 S1 as a percentage of K, PS2 the percentage of all values missing.
     std::int32_t S1 = 0;
     double S2 = 0.0, S3 = 0.0, PS1 = 0.0, PS2 = 0.0;
-    double RN = 0.0, CN = 0.0, CN1 = 0.0;
-    double MAXDIFF = 0.0, XDIFF = 0.0;
-
-    // For whoever watches the iteration: the largest change of each pass,
-    // pass 0 first, and what to do after each pass.
-    std::vector<double> changes;
-    std::function<void(const Run&)> after_pass;
-
-    // The console and the result files.
-    Console con;
-    OutFile cov;  // temp.cov
-    OutFile ptn;  // temp.ptn, open to the end of the run
-    OutFile dat;  // temp.dat
-    OutFile res;  // temp.res
+    // The patterns reported (NPATT, less the empty complete-data pattern
+    // when no case is complete) and the first row listed in temp.ptn (1, or
+    // 2 with no complete case). Set by the summary; read by temp.ptn.
+    std::int32_t PNUM = 0;
+    std::int32_t CPATT = 0;
 };
 
 }  // namespace talvo

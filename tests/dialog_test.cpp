@@ -23,7 +23,7 @@ std::string padded(std::string s) {
 TEST(Dialog, EnterEverywhereGivesTheDefaults) {
     Dialog d("data.txt\n\n\n\n\n\n\n\n\n\n");
     EXPECT_EQ(d.p.FIN, padded("data.txt"));
-    EXPECT_EQ((std::vector<int>{d.p.N, d.p.K, d.p.PTN, d.p.SIV, d.p.MAXITER, d.p.OPTOUT, d.p.BMOD}),
+    EXPECT_EQ((std::vector<int>{d.p.N, d.p.K, d.p.PTN, static_cast<int>(d.p.SIV), d.p.MAXITER, d.p.OPTOUT, d.p.BMOD}),
               (std::vector<int>{0, 0, 20, 1, 200, 0, 0}));
     EXPECT_EQ(d.p.MVI, 9.0);
     EXPECT_EQ(d.p.CRIT, 9.999999747378752E-06);
@@ -32,9 +32,9 @@ TEST(Dialog, EnterEverywhereGivesTheDefaults) {
 
 TEST(Dialog, ForcingRules) {
     for (const char* siv : {"0", "4", "9", "-1"})
-        EXPECT_EQ(Dialog(std::string("f\n5\n2\n\n\n") + siv + "\n\n\n\n\n").p.SIV, 1);
+        EXPECT_EQ(Dialog(std::string("f\n5\n2\n\n\n") + siv + "\n\n\n\n\n").p.SIV, StartMethod::Listwise);
     Dialog cm("f\n5\n2\n\n0\n3\n\n\n.00001\n7\n\n");
-    EXPECT_EQ(cm.p.SIV, 3);
+    EXPECT_EQ(cm.p.SIV, StartMethod::File);
     EXPECT_EQ(cm.p.SVFIN, padded("start.cov"));
     EXPECT_EQ(cm.p.MVI, 9.0);
     EXPECT_EQ(cm.p.CRIT, 1.0e-5);  // typed with its point: the nearest double

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "app/intake.h"
 #include "estimate/em.h"
 #include "estimate/estep.h"
 #include "estimate/start.h"
@@ -58,23 +59,32 @@ TEST(Sweep, ExamplesAndAZeroPivot) {
 
 void analyse(Run& r) { code_and_classify(r); }
 
+// The start values as a run makes them; a start-value file is read first.
+void start(Run& r) {
+    set_sample_constants(r);
+    Mat SVC;
+    SVC.allocate(0, r.K, 1, r.K);
+    if (r.SIV == StartMethod::File) read_start_file(r.SVFIN, r.K, SVC);
+    start_values(r, SVC);
+}
+
 TEST(StartValues, PairwiseFactorsAreWholeNumberQuotients) {
     // N = 10, eight complete cases, variable 1 observed in one incomplete case: 10 div 9 = 1.
     Rows cases(8, {1.0, 1.0});
     cases.push_back({2.0, 9.0});
     cases.push_back({9.0, 9.0});
     TestRun t(cases);
-    t.run.SIV = 2;
+    t.run.SIV = StartMethod::Pairwise;
     analyse(t.run);
-    start_values(t.run);
+    start(t.run);
     EXPECT_EQ(t.run.SS(0, 1), (2.0 + 8.0) * 1.0);
     // No complete case: the listwise choice becomes pairwise; variable 1
     // observed in 4 of 10 cases gives 10 div 4 = 2, a pair in 2 cases 5.
     TestRun u(
         {{1, 5, 9}, {2, 9, 5}, {3, 5, 9}, {4, 9, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}, {9, 5, 5}});
     analyse(u.run);
-    start_values(u.run);
-    EXPECT_EQ(u.run.SIV, 2);
+    start(u.run);
+    EXPECT_EQ(u.run.SIV, StartMethod::Pairwise);
     EXPECT_EQ((std::vector<double>{u.run.SS(0, 1), u.run.SS(1, 1), u.run.SS(0, 2), u.run.SS(2, 1), u.run.SS(3, 2)}),
               (std::vector<double>{10.0 * 2.0, 30.0 * 2.0, 40.0 * 1.0, 20.0 * 5.0, 150.0 * 1.0}));
 }
@@ -82,13 +92,12 @@ TEST(StartValues, PairwiseFactorsAreWholeNumberQuotients) {
 TEST(StartValues, PairwiseStopsWhereNoCaseObservesAVariableOrAPair) {
     TestRun t({{1, 9}, {9, 1}, {2, 9}}), u({{9, 1}, {9, 2}});
     for (TestRun* x : {&t, &u}) {
-        x->run.SIV = 2;
+        x->run.SIV = StartMethod::Pairwise;
         analyse(x->run);
     }
-    EXPECT_EQ(report_of([&] { start_values(t.run); }),
+    EXPECT_EQ(report_of([&] { start(t.run); }),
               "No pairwise start values: variables 1 and 2 are never observed together; aborting...");
-    EXPECT_EQ(report_of([&] { start_values(u.run); }),
-              "No pairwise start values: variable 1 is never observed; aborting...");
+    EXPECT_EQ(report_of([&] { start(u.run); }), "No pairwise start values: variable 1 is never observed; aborting...");
 }
 
 class FileStart : public testing::InTempDir {};
@@ -97,10 +106,10 @@ TEST_F(FileStart, TheExampleFileAndASlash) {
     for (const char* text : {"4 3\n3 9\n1 2\n", "4\n   -777\n3,9 12345\n1 2 3\n", "4 3\n/\n1 2\n"}) {
         std::ofstream("start.cov") << text;
         TestRun t(Rows(11, {1.0, 2.0}));
-        t.run.SIV = 3;
+        t.run.SIV = StartMethod::File;
         t.run.SVFIN = "  start.cov";
         analyse(t.run);
-        start_values(t.run);
+        start(t.run);
         const double cn1 = 10.0 / 11.0, slash = text[4] == '/';
         // N mean(I) mean(J) + (N - 1) cov(I,J): 11 x 1 + 10 x 4 = 51, 11 x 2 + 10 x 3 = 52, 11 x 4 + 10 x 9 = 134.
         EXPECT_EQ((std::vector<double>{t.run.SS(0, 1), t.run.SS(0, 2), t.run.SS(1, 1), t.run.SS(2, 1), t.run.SS(2, 2)}),
@@ -147,10 +156,11 @@ TEST(EM, WorkedExamplePassZero) {
     TestRun t({{1, 2}, {2, 3}, {3, 5}, {4, 9}});
     talvo::Run& r = t.run;
     analyse(r);
-    start_values(r);
+    start(r);
     r.CRIT = 1e9;  // met at once: the loop ends after pass 0, without a log line
-    em(r);
-    EXPECT_EQ(r.MAXITER, 0);
+    const EmFacts facts = em(r);
+    EXPECT_TRUE(facts.converged);
+    EXPECT_EQ(facts.passes, 0);
     // Listwise sums of the three complete cases, scaled by N / 3; pivot 0,
     // then pivot 1 for the regression of variable 2 on variable 1.
     const double f = 4.0 / 3.0, cn = 4.0 / 3.0;
@@ -168,15 +178,16 @@ TEST(EM, ACriterionEqualToTheChangeDoesNotStopTheLoop) {
     TestRun u({{1, 2}, {2, 3}, {3, 5}, {4, 9}}), w({{1, 2}, {2, 3}, {3, 5}, {4, 9}});
     for (TestRun* t : {&u, &w}) {
         analyse(t->run);
-        start_values(t->run);
+        start(t->run);
     }
     u.run.CRIT = -1;  // never met
     u.run.MAXITER = 2;
     em(u.run);
     EXPECT_EQ(u.run.COUNT, 2);
     w.run.CRIT = u.run.MAXDIFF;  // pass 2's change
-    em(w.run);
-    EXPECT_EQ(w.run.MAXITER, 3);
+    const EmFacts facts = em(w.run);
+    EXPECT_TRUE(facts.converged);
+    EXPECT_EQ(facts.passes, 3);
 }
 
 }  // namespace

@@ -61,13 +61,12 @@ struct TestRun : TestConsole {
         run.K = static_cast<std::int32_t>(cases[0].size());
         run.MVI = MVI;
         run.PTN = 20;
-        run.SIV = 1;
+        run.SIV = StartMethod::Listwise;
         run.MAXITER = 200;
         run.CRIT = static_cast<double>(1.0e-5f);
         allocate(run);
         for (std::size_t i = 0; i < cases.size(); ++i)
             for (std::size_t j = 0; j < cases[i].size(); ++j) run.X(i + 1, j + 1) = cases[i][j];
-        run.con = std::move(con);
     }
 };
 

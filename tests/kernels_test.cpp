@@ -182,11 +182,18 @@ TEST_P(Kernels, WholePassesMatch) {
             r->BMOD = trial % 2;
             r->YINT = 0.25;
             r->YHAT = 1.5;
-            r->SIV = 2;
+            r->SIV = StartMethod::Pairwise;
             code_and_classify(*r);
         }
-        std::string ra = report_of([&] { start_values(a.run); });
-        ASSERT_EQ(ra, report_of([&] { start_values(b.run); }));
+        Mat none;
+        std::string ra = report_of([&] {
+            set_sample_constants(a.run);
+            start_values(a.run, none);
+        });
+        ASSERT_EQ(ra, report_of([&] {
+                      set_sample_constants(b.run);
+                      start_values(b.run, none);
+                  }));
         Mat wide = reference::widen(b.run);
         for (int pass = 0; pass < 4 && ra.empty(); ++pass) {
             if (pass > 0) {
@@ -202,7 +209,6 @@ TEST_P(Kernels, WholePassesMatch) {
             expect_same(a.run.B, b.run.B, "B");
             expect_same(a.run.COV, b.run.COV, "COV");
             ASSERT_EQ(a.run.MAXDIFF, b.run.MAXDIFF);
-            ASSERT_EQ(a.run.MAXITER, b.run.MAXITER);
             ra = report_of([&] { correction(a.run, plans); });
             ASSERT_EQ(ra, report_of([&] { reference::correction(b.run); })) << "trial " << trial;
             if (ra.empty()) expect_same(a.run.CORR, b.run.CORR, "CORR");

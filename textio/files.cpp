@@ -106,6 +106,8 @@ void OutFile::open(std::string_view name) {
     writable_ = o.writable;
     cut_ = false;
     buf_.clear();
+    starred_ = 0;
+    buffers_.starred = 0;
 }
 
 void OutFile::start_statement() {

@@ -84,10 +84,15 @@ public:
     // The same on the way out of a failed run: errors are not reported.
     void close_quietly();
     const std::string& name() const { return name_; }
+    // Numeric fields written as asterisks since the file was opened: values
+    // too wide for their fields. Records made elsewhere bring their count.
+    std::int64_t starred() const { return starred_ + buffers_.starred; }
+    void add_starred(std::int64_t fields) { starred_ += fields; }
 
 private:
     int fd_ = -1;
     bool writable_ = false;
+    std::int64_t starred_ = 0;
     bool cut_ = false;
     std::string name_;
     std::string buf_;

@@ -97,6 +97,7 @@ inline constexpr std::int64_t kWorkPerValue = 4096;
 // each statement reuses it.
 struct Buffers {
     std::string record, field;
+    std::int64_t starred = 0;  // numeric fields written as asterisks so far: values too wide for them
 };
 
 // Writes the values as one output statement. Returns 0, or the error number

@@ -12,7 +12,7 @@ namespace {
 class Walker {
 public:
     Walker(RecordSink& sink, const Format& f, Buffers& buffers)
-        : sink_(sink), code_(f.code), rec_(buffers.record), field_(buffers.field) {
+        : sink_(sink), code_(f.code), rec_(buffers.record), field_(buffers.field), starred_(buffers.starred) {
         rec_.clear();
     }
 
@@ -59,6 +59,7 @@ private:
     std::int64_t work_limit_ = 0;  // for out_ + steps_
     std::int64_t items_ = 0;
     std::string& field_;
+    std::int64_t& starred_;
 
     Mark mark() const { return Mark{out_, pos_, items_, scale_, plus_, dollar_}; }
 
@@ -282,6 +283,8 @@ private:
             default: return err::NoDescriptor;
         }
         std::int64_t len = static_cast<std::int64_t>(out.size() - before);
+        // A number never ends in an asterisk: a field that does was too narrow for its value.
+        if (len > 0 && in.op != Op::A && in.op != Op::Z && out.back() == '*') ++starred_;
         if (direct) {
             out_ += len;
             pos_ += len;

@@ -8,24 +8,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
-#include <stdexcept>
 
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
 #include "app/batch/table.h"
 #include "app/intake.h"
-#include "app/sequence.h"
 #include "base/sysio.h"
-#include "estimate/em.h"
-#include "estimate/start.h"
-#include "missing/coding.h"
+#include "engine/sequence.h"
 #include "missing/summary.h"
 #include "results/results.h"
-#include "state/allocate.h"
 
 namespace talvo::batch {
 
@@ -39,16 +31,6 @@ int usage(const std::string& e) {
 int failed(const std::string& e) {
     write_all(2, "talvo-batch: " + e + "\n");
     return kFailed;
-}
-
-// A run that ended early, in one line: the report's two lines joined, or
-// the stop's message.
-std::string account(const RunEnd& end) {
-    if (end.kind == RunEnd::Kind::Stop) return end.message;
-    std::string r = report_text(end);
-    r = r.substr(2, r.size() - 4);  // the empty line before, the line end after
-    r.replace(r.find("\r\n"), 2, " ");
-    return r;
 }
 
 // What usually lies behind a run that ended early.
@@ -82,7 +64,7 @@ std::vector<std::string> head(const Options& o, const Table& t, const Run& run) 
         item("cases (n):", std::to_string(run.N)),
         item("variables (k):", std::to_string(run.K) + (t.named ? names : "")),
         item("missing values:", missing + ")"),
-        item("start values:", starts[run.SIV - 1] + o.start_file),
+        item("start values:", starts[static_cast<int>(run.SIV) - 1] + o.start_file),
         item("pass limit:", std::to_string(run.MAXITER)),
         item("criterion:", shortest(run.CRIT)),
     };
@@ -98,59 +80,24 @@ struct Progress {
     using Clock = std::chrono::steady_clock;
     Clock::time_point start = Clock::now(), last;
     bool shown = false;
-    void operator()(const Run& run) {
+    void operator()(const PassReport& report) {
         const auto now = Clock::now();
         if (shown && now - last < std::chrono::milliseconds(200)) return;
         last = now;
         shown = true;
         char line[128];
-        std::snprintf(line, sizeof line, "\rpass %d, largest change %.3e, %.1f s ", run.COUNT, run.MAXDIFF,
+        std::snprintf(line, sizeof line, "\rpass %d, largest change %.3e, %.1f s ", report.pass, report.largest_change,
                       std::chrono::duration<double>(now - start).count());
         write_all(2, line);
     }
-    void clear() const {
+    void clear() {
         if (shown) write_all(2, "\r\033[K");
+        shown = false;
     }
 };
 
-bool has_asterisks(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::find(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '*') !=
-           std::istreambuf_iterator<char>();
-}
-
-// The phases of talvo on the checked data, without its pauses, then what
-// was asked for besides; "" or what went wrong after the results.
-std::string estimate(const Options& o, Table& t, Run& run) {
-    check_sizes(run);
-    allocate(run);
-    fill_data(o, t, run);
-    std::string().swap(t.text);  // the file's bytes are no longer needed
-    show_first_cases(run);
-    code_and_classify(run);
-    summarise_missingness(run);
-    start_values(run);
-    em(run);
-    write_results(run);
-    run.ptn.close();
-    if (has_asterisks("temp.cov"))
-        write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
-    if (o.csv)
-        if (std::string e = write_csv_files(run, t.names); !e.empty()) return e;
-    if (o.plot) {
-        for (auto [name, svg] :
-             {std::pair{"trace.svg", trace_svg(run)}, {"patterns.svg", patterns_svg(run, t.names)}}) {
-            Writer w(name);
-            w.out() = svg;
-            if (std::string e = w.finish(); !e.empty()) return e;
-        }
-    }
-    return "";
-}
-
-// A start-value file that can be read: "" or what is wrong. Its name made
-// absolute, since the run takes place in the output folder.
-std::string check_start_file(const Options& o, std::string& path) {
+// A start-value file that can be read: "" or what is wrong.
+std::string check_start_file(const Options& o) {
     if (o.start != Start::File) return "";
     int fd = ::open(o.start_file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return o.start_file + ": cannot be opened: " + std::strerror(errno);
@@ -158,18 +105,80 @@ std::string check_start_file(const Options& o, std::string& path) {
     const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     ::close(fd);
     if (folder) return o.start_file + ": is a folder, not a start-value file";
-    path = std::filesystem::absolute(o.start_file).string();
     return "";
 }
 
-void set_parameters(Run& run, const Options& o, const Table& t, const std::string& fmt, const std::string& start) {
+// The phases of talvo on the checked data, without its pauses: the log
+// takes the console's lines, and the results go to the output folder.
+class BatchSteps final : public RunSteps, PassObserver {
+public:
+    BatchSteps(const Options& o, Table& t, Console& log) : o_(o), t_(t), log_(log) { files_.names.folder = o.out; }
+
+    void read_data(Run& run) override {
+        fill_data(o_, t_, run);
+        std::string().swap(t_.text);  // the file's bytes are no longer needed
+    }
+    void data_read(const Run& run) override { show_first_cases(log_, run); }
+    void patterns_found(const Run& run) override { report_missingness(log_, run); }
+    void read_start_values(const Run& run, Mat& SVC) override { read_start_file(o_.start_file, run.K, SVC); }
+    PassObserver* observer() override { return this; }
+    void estimated(Run& run, const EmFacts&) override {
+        write_results(run, files_);
+        files_.close();
+        progress_.clear();
+        if (files_.cov.starred() > 0)
+            write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
+        if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names);
+        if (o_.plot && trouble_.empty()) {
+            for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
+                                     {"patterns.svg", patterns_svg(run, t_.names)}}) {
+                Writer w(in_folder(o_, name));
+                w.out() = svg;
+                if (trouble_ = w.finish(); !trouble_.empty()) break;
+            }
+        }
+    }
+    void ending_early(RunEnd& end) override {
+        files_.close_after_failure(end);
+        progress_.clear();
+    }
+
+    // What went wrong after the results were written, or "".
+    const std::string& trouble() const { return trouble_; }
+
+private:
+    const Options& o_;
+    Table& t_;
+    Console& log_;
+    ResultFiles files_;
+    std::vector<double> changes_;  // the largest change of each pass, pass 0 first
+    Progress progress_;
+    const bool terminal_ = isatty(2) == 1;
+    std::string trouble_;
+
+    // The log line of each pass after the start values, as talvo writes it,
+    // and the progress line on a terminal.
+    void pass_checked(const PassReport& report) override {
+        static const format::Format log_line = format::translate("(' ITER = ',I3,'     CONV = ',F20.15)");
+        changes_.push_back(report.largest_change);
+        if (report.pass >= 1) {
+            const format::Item items[] = {format::Item::of_int(report.pass), format::Item::of(report.largest_change)};
+            log_.write(log_line, items);
+        }
+        if (terminal_) progress_(report);
+    }
+};
+
+void set_parameters(Run& run, const Options& o, const Table& t, const std::string& fmt) {
     run.FIN = o.data;
     run.N = t.N;
     run.K = t.K;
     run.PTN = 20;  // a starting size only: the pattern table grows as the data need
     run.MVI = t.code;
-    run.SIV = o.start == Start::Listwise ? 1 : o.start == Start::Pairwise ? 2 : 3;
-    run.SVFIN = start;
+    run.SIV = o.start == Start::Listwise   ? StartMethod::Listwise
+              : o.start == Start::Pairwise ? StartMethod::Pairwise
+                                           : StartMethod::File;
+    run.SVFIN = o.start_file;
     run.MAXITER = o.max_passes;
     run.CRIT = o.criterion;
     run.OPTOUT = o.all ? 1 : 0;
@@ -179,58 +188,46 @@ void set_parameters(Run& run, const Options& o, const Table& t, const std::strin
     run.OUTFMT = fmt;
 }
 
-// The run in the output folder, its log and its verdict; the exit status.
-int run_in_folder(const Options& o, Table& t, Run& run, const std::string& start_path) {
-    const int log = ::open(kLogName.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (log < 0) return failed(std::string(kLogName) + ": cannot be written: " + std::strerror(errno));
-    run.con = Console(-1, log);
-    for (const std::string& line : head(o, t, run)) run.con.line(" " + line);
-    Progress progress;
-    if (isatty(2) == 1) run.after_pass = [&progress](const Run& r) { progress(r); };
+// The run, its log and its verdict; the exit status.
+int run_and_report(const Options& o, Table& t, Run& run) {
+    const std::string log_name = in_folder(o, std::string(kLogName));
+    const int log = ::open(log_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (log < 0) return failed(log_name + ": cannot be written: " + std::strerror(errno));
+    Console con(-1, log);
+    for (const std::string& line : head(o, t, run)) con.line(" " + line);
     auto finish = [&](const std::string& last) {
-        run.after_pass = nullptr;
-        progress.clear();
-        run.con.line(" " + last);
-        run.con.close_line();
+        con.line(" " + last);
+        con.close_line();
         ::close(log);
     };
 
-    std::string trouble;
-    try {
-        try {
-            trouble = estimate(o, t, run);
-        } catch (const std::bad_alloc&) {
-            stop(std::string(kNoStorage));
-        } catch (const std::length_error&) {
-            stop(std::string(kNoStorage));
-        }
-    } catch (const RunEnd& e) {
-        RunEnd end = e;
-        close_result_files(run, end);
-        std::string why = account(end);
-        const bool start_file = !start_path.empty() && end.kind == RunEnd::Kind::IoError && end.file == start_path;
-        if (start_file) why.replace(why.find(start_path), start_path.size(), o.start_file);
+    BatchSteps steps(o, t, con);
+    const RunOutcome out = run_estimation(run, steps);
+    if (out.end) {
+        const std::string why = report_line(*out.end);
+        const bool start_file = o.start == Start::File && out.end->kind == RunEnd::Kind::IoError &&
+                                out.end->file == trim_name(o.start_file);
         finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(end, start_file));
+        write_all(2, "talvo-batch: " + why + "\n" + hint(*out.end, start_file));
         return kFailed;
     }
-    if (!trouble.empty()) {
-        finish("failed: " + trouble);
-        return failed(trouble);
+    if (!steps.trouble().empty()) {
+        finish("failed: " + steps.trouble());
+        return failed(steps.trouble());
     }
 
-    const bool converged = run.NPATT == 1 || run.changes.back() < run.CRIT;
+    const EmFacts& em = out.em;
     std::string verdict;
-    if (converged) {
-        verdict = "converged after " + std::to_string(run.COUNT) + (run.COUNT == 1 ? " pass" : " passes");
-        if (run.NPATT == 1) verdict += ": no value is missing";
+    if (em.converged) {
+        verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
+        if (em.complete) verdict += ": no value is missing";
     } else {
         verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
-                  shortest(run.changes.back());
+                  shortest(em.last_change);
     }
     finish(verdict);
     write_all(1, verdict + "\n");
-    return converged ? kConverged : kNotConverged;
+    return em.converged ? kConverged : kNotConverged;
 }
 
 }  // namespace
@@ -246,23 +243,21 @@ int run_batch(int argc, char** argv) {
     const Options& o = cmd.options;
     if (!o.format.empty())
         if (std::string e = check_format(o.format, 0); !e.empty()) return usage(e);
-    std::string start_path;
-    if (std::string e = check_start_file(o, start_path); !e.empty()) return failed(e);
+    if (std::string e = check_start_file(o); !e.empty()) return failed(e);
     Table t;
     try {
         if (std::string e = read_table(o, t); !e.empty()) return failed(e);
     } catch (const RunEnd& e) {
-        return failed(account(e));
+        return failed(report_line(e));
     } catch (const std::bad_alloc&) {
         return failed(std::string(kNoStorage));
     }
     const std::string fmt = o.format.empty() ? default_format(t.K) : o.format;
     if (std::string e = check_format(fmt, t.K); !e.empty()) return usage(e);
     if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
-    if (o.out != "." && ::chdir(o.out.c_str()) != 0) return failed(o.out + ": " + std::strerror(errno));
     Run run;
-    set_parameters(run, o, t, fmt, start_path);
-    return run_in_folder(o, t, run, start_path);
+    set_parameters(run, o, t, fmt);
+    return run_and_report(o, t, run);
 }
 
 }  // namespace talvo::batch

@@ -18,8 +18,6 @@ namespace {
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
-std::string in_folder(const Options& o, const std::string& name) { return o.out == "." ? name : o.out + "/" + name; }
-
 // A name as a CSV field, quoted when it must be.
 std::string csv_field(const std::string& name) {
     const bool plain = !name.empty() && name.find_first_of(",\"\r\n") == std::string::npos && name.front() != ' ' &&
@@ -31,6 +29,8 @@ std::string csv_field(const std::string& name) {
 }
 
 }  // namespace
+
+std::string in_folder(const Options& o, const std::string& name) { return o.out == "." ? name : o.out + "/" + name; }
 
 std::vector<std::string> planned_files(const Options& o) {
     std::vector<std::string> files{std::string(kLogName), "temp.cov"};
@@ -109,7 +109,7 @@ std::string Writer::finish() {
     return error_ ? name_ + ": cannot be written: " + std::strerror(error_) : "";
 }
 
-std::string write_csv_files(const Run& run, const std::vector<std::string>& names) {
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names) {
     const std::int32_t N = run.N, K = run.K;
     auto header = [&](std::string& out, bool corner) {
         if (corner) out += "variable,";
@@ -119,20 +119,20 @@ std::string write_csv_files(const Run& run, const std::vector<std::string>& name
     auto row = [&](std::string& out, const Mat& m, std::int32_t I) {
         for (std::int32_t J = 1; J <= K; ++J) (out += shortest(m(I, J))) += J < K ? ',' : '\n';
     };
-    Writer cov("covariance.csv");
+    Writer cov(in_folder(o, "covariance.csv"));
     header(cov.out(), true);
     for (std::int32_t I = 1; I <= K; ++I) {
         cov.out() += csv_field(names[I - 1]) + ",";
         row(cov.out(), run.COV, I);
     }
-    Writer means("means.csv");
+    Writer means(in_folder(o, "means.csv"));
     header(means.out(), false);
     row(means.out(), run.COV, 0);
     for (Writer* w : {&cov, &means})
         if (std::string e = w->finish(); !e.empty()) return e;
     if (run.OPTOUT != 1) return "";
 
-    Writer data("completed.csv"), filled("filled.csv");
+    Writer data(in_folder(o, "completed.csv")), filled(in_folder(o, "filled.csv"));
     header(data.out(), false);
     header(filled.out(), false);
     for (std::int32_t I = 1; I <= N; ++I) {

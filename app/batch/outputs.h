@@ -48,9 +48,12 @@ private:
     void flush();
 };
 
-// covariance.csv and means.csv; with additional output also completed.csv
-// and filled.csv (1 where a value was filled in). Numbers in their shortest
-// exact form. "" or what went wrong.
-std::string write_csv_files(const Run& run, const std::vector<std::string>& names);
+// A file of the output folder.
+std::string in_folder(const Options& o, const std::string& name);
+
+// covariance.csv and means.csv in the output folder; with additional output
+// also completed.csv and filled.csv (1 where a value was filled in).
+// Numbers in their shortest exact form. "" or what went wrong.
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names);
 
 }  // namespace talvo::batch

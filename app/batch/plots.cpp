@@ -46,24 +46,24 @@ std::string line(double x1, double y1, double x2, double y2, const char* style) 
 
 }  // namespace
 
-std::string trace_svg(const Run& run) {
+std::string trace_svg(const std::vector<double>& changes, double criterion) {
     const double W = 640, H = 400, left = 80, right = 20, top = 40, bottom = 50;
     const double pw = W - left - right, ph = H - top - bottom;
     std::string s = svg_open(W, H);
     s += text(W / 2, 24, "Largest change of a covariance in each pass", " text-anchor=\"middle\" font-size=\"14\"");
-    const std::size_t n = run.changes.empty() ? 0 : run.changes.size() - 1;  // passes after the start values
+    const std::size_t n = changes.empty() ? 0 : changes.size() - 1;  // passes after the start values
     if (n == 0) return s + text(W / 2, H / 2, "No pass after the start values", " text-anchor=\"middle\"") + "</svg>\n";
 
     double lo = HUGE_VAL, hi = -HUGE_VAL;
     for (std::size_t i = 1; i <= n; ++i) {
-        if (run.changes[i] > 0.0) {
-            lo = std::min(lo, std::floor(std::log10(run.changes[i])));
-            hi = std::max(hi, std::ceil(std::log10(run.changes[i])));
+        if (changes[i] > 0.0) {
+            lo = std::min(lo, std::floor(std::log10(changes[i])));
+            hi = std::max(hi, std::ceil(std::log10(changes[i])));
         }
     }
-    if (run.CRIT > 0.0) {
-        lo = std::min(lo, std::floor(std::log10(run.CRIT)));
-        hi = std::max(hi, std::ceil(std::log10(run.CRIT)));
+    if (criterion > 0.0) {
+        lo = std::min(lo, std::floor(std::log10(criterion)));
+        hi = std::max(hi, std::ceil(std::log10(criterion)));
     }
     if (lo > hi) lo = hi = 0.0;  // every change 0, no criterion
     if (hi == lo) hi = lo + 1;
@@ -82,16 +82,16 @@ std::string trace_svg(const Run& run) {
     for (std::size_t i = 1; i <= n; i += xstep)
         s += text(x(i), top + ph + 18, std::to_string(i), " text-anchor=\"middle\"");
     s += text(left + pw / 2, H - 10, "pass", " text-anchor=\"middle\"");
-    if (run.CRIT > 0.0) {
-        s += line(left, y(run.CRIT), left + pw, y(run.CRIT), "stroke=\"#c00\" stroke-dasharray=\"6 4\"");
-        s += text(left + pw - 4, y(run.CRIT) - 4, "criterion", " text-anchor=\"end\" fill=\"#c00\"");
+    if (criterion > 0.0) {
+        s += line(left, y(criterion), left + pw, y(criterion), "stroke=\"#c00\" stroke-dasharray=\"6 4\"");
+        s += text(left + pw - 4, y(criterion) - 4, "criterion", " text-anchor=\"end\" fill=\"#c00\"");
     }
     s += "<polyline fill=\"none\" stroke=\"#036\" stroke-width=\"1.5\" points=\"";
-    for (std::size_t i = 1; i <= n; ++i) s += num(x(i)) + "," + num(y(run.changes[i])) + (i < n ? " " : "");
+    for (std::size_t i = 1; i <= n; ++i) s += num(x(i)) + "," + num(y(changes[i])) + (i < n ? " " : "");
     s += "\"/>\n";
     if (n <= 60)
         for (std::size_t i = 1; i <= n; ++i)
-            s += "<circle cx=\"" + num(x(i)) + "\" cy=\"" + num(y(run.changes[i])) + "\" r=\"2.5\" fill=\"#036\"/>\n";
+            s += "<circle cx=\"" + num(x(i)) + "\" cy=\"" + num(y(changes[i])) + "\" r=\"2.5\" fill=\"#036\"/>\n";
     return s + "</svg>\n";
 }
 

@@ -11,7 +11,8 @@ namespace talvo::batch {
 
 // The largest change of a covariance in each pass from the first, on a
 // logarithmic scale, with the criterion.
-std::string trace_svg(const Run& run);
+// changes[0] is that of the start values, which is not shown.
+std::string trace_svg(const std::vector<double>& changes, double criterion);
 
 // Variables across, patterns down (the most frequent first), a dark cell
 // for a missing variable; each pattern's case count beside it.

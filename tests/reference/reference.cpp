@@ -194,7 +194,6 @@ void regressions(Run& run) {
                 }
                 run.COV(0, J) = run.H(0, J);
             }
-            if (run.MAXDIFF < run.CRIT) run.MAXITER = run.COUNT;
         }
         for (std::int32_t I = 0; I <= K; ++I) run.B(Q, I) = run.H(K, I);
     }

@@ -31,8 +31,8 @@ void e_step(Run& run, Mat& X);
 void complete_cases(Run& run, Mat& X);
 
 // Each variable's regression on the others into B, sweeping pivot by pivot
-// with the variable moved last, and on the way COV, MAXDIFF and the pass
-// limit as the convergence check leaves them (its log line left out).
+// with the variable moved last, and on the way COV and MAXDIFF as the
+// convergence check leaves them.
 void regressions(Run& run);
 
 // CORR, each pattern swept pivot by pivot.
