@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -134,6 +135,25 @@ void read_bytes(const std::string& path) {
         for (ssize_t i = 0; i < n; i += 64) sum += static_cast<unsigned char>(buf[static_cast<std::size_t>(i)]);
     close(fd);
     if (sum == 1) std::puts("");
+}
+
+void read_with_strtod(const std::string& path) {
+    std::string text;
+    {
+        int fd = open(path.c_str(), O_RDONLY);
+        std::vector<char> buf(1 << 20);
+        ssize_t n;
+        while ((n = read(fd, buf.data(), buf.size())) > 0) text.append(buf.data(), static_cast<std::size_t>(n));
+        close(fd);
+    }
+    const char* at = text.c_str();
+    double sum = 0.0;
+    for (char* end;; at = end) {
+        const double v = std::strtod(at, &end);
+        if (end == at) break;
+        sum += v;
+    }
+    if (sum == 1.5) std::puts("");
 }
 
 double read_values(const std::string& path, std::int64_t N, int K) {

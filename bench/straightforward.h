@@ -31,6 +31,8 @@ void whole_run(const std::string& answers, bool straightforward);
 
 // Reading a file's bytes; reading its N x K values (seconds).
 void read_bytes(const std::string& path);
+// Reading its numbers with the C library's strtod, one after another.
+void read_with_strtod(const std::string& path);
 double read_values(const std::string& path, std::int64_t N, int K);
 
 }  // namespace talvo::bench
