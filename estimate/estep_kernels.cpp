@@ -157,31 +157,34 @@ bool fill_cases(Run& run, bool attrition, const std::int32_t* cases, std::size_t
 // visited in any order: from the pattern's list of products, or else row
 // after row from the pattern's missing variables.
 void add_products(const Run& run, const EstimationPlans& plans, std::int32_t first, std::int32_t last, std::size_t part,
-                  bool lists, ColumnScratch& scratch) {
-    const std::int32_t N = run.N, K = run.K;
+                  bool lists, const std::int32_t* cases, std::size_t n, ColumnScratch& scratch) {
+    const std::int32_t K = run.K;
     const auto width = static_cast<std::size_t>(K) + 1;
     double* sums = scratch.sums.data();
     const std::uint32_t* products = plans.products.data();
     const std::size_t* products_at = plans.products_at.data() + part;
     const std::size_t parts = plans.product_parts;
-    // A case's values, and which are missing, with four zeros after them.
+    if (lists) {
+        for (std::size_t c = 0; c < n; ++c) {
+            const std::int32_t I = cases[c], L = run.PATT(I);
+            const double* x = run.X.row(I);
+            const std::size_t k = static_cast<std::size_t>(L - 1) * parts;
+            for (const std::uint32_t *t = products + products_at[k], *end = products + products_at[k + 1]; t < end; ++t)
+                sums[*t >> 16] = x[(*t >> 8) & 0xFF] * x[*t & 0xFF] + sums[*t >> 16];
+        }
+        return;
+    }
+    // Every element of the columns in whole groups of four, a product not
+    // taken masked to +0 (see dense_rows), from a case's values, and which
+    // are missing, with four zeros after them.
     scratch.own.assign(width + 4, 0.0);
     scratch.taken.assign(width + 4, 0);
     double* own = scratch.own.data();
     std::uint64_t* taken = scratch.taken.data();
     const bool avx2 = use_avx2();
-    for (std::int32_t I = 1; I <= N; ++I) {
-        const std::int32_t L = run.PATT(I);
-        if (L == 1) continue;
+    for (std::size_t c = 0; c < n; ++c) {
+        const std::int32_t I = cases[c], L = run.PATT(I);
         const double* x = run.X.row(I);
-        if (lists) {
-            const std::size_t k = static_cast<std::size_t>(L - 1) * parts;
-            for (const std::uint32_t *t = products + products_at[k], *end = products + products_at[k + 1]; t < end; ++t)
-                sums[*t >> 16] = x[(*t >> 8) & 0xFF] * x[*t & 0xFF] + sums[*t >> 16];
-            continue;
-        }
-        // Every element of the columns in whole groups of four, a product
-        // not taken masked to +0: see dense_rows.
         const std::uint8_t* seen = run.OBS.row(L) - 1;  // seen[J] for J = 1..K
         for (std::int32_t M = 1; M <= K; ++M) {
             own[M] = x[M];

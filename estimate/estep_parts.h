@@ -37,11 +37,11 @@ struct ColumnScratch {
     std::vector<std::uint64_t> taken;
 };
 
-// Adds the products of every incomplete case, in ascending case order, to
+// Adds the products of the incomplete cases cases[0..n), in that order, to
 // the sums of the columns first..last held in scratch.sums: from the
 // pattern's list of products of part `part` when `lists`, else from the
 // pattern's missing variables.
 void add_products(const Run& run, const EstimationPlans& plans, std::int32_t first, std::int32_t last, std::size_t part,
-                  bool lists, ColumnScratch& scratch);
+                  bool lists, const std::int32_t* cases, std::size_t n, ColumnScratch& scratch);
 
 }  // namespace talvo::estep
