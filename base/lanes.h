@@ -29,6 +29,17 @@ typedef std::uint64_t Masks __attribute__((vector_size(32)));
     acc |= ((reinterpret_cast<const Masks&>(l) & exponent) + unit) & signs;
 }
 
+// The same for the first `count` lanes of l only (all four from 4 up): the
+// lanes past the end of a row hold values that are never stored.
+[[gnu::always_inline]] inline void mark_not_finite(Masks& acc, const Lanes& l, std::size_t count) {
+    if (count >= 4) return mark_not_finite(acc, l);
+    const std::uint64_t c = count;
+    const Masks lane = {0, 1, 2, 3}, counted = {c, c, c, c};
+    Masks bad = {0, 0, 0, 0};
+    mark_not_finite(bad, l);
+    acc |= bad & reinterpret_cast<Masks>(lane < counted);
+}
+
 [[gnu::always_inline]] inline bool none_marked(const Masks& acc) { return (acc[0] | acc[1] | acc[2] | acc[3]) == 0; }
 
 // True when none of v[0..n) is infinite or not a number. Written on the
