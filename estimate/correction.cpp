@@ -145,6 +145,46 @@ void sweep_part(const Run& run, const Mat& moments, EstimationPlans::Sweeps& pla
     }
 }
 
+// Adds to the rows lo..hi-1 of sums (K + 1 by K + 1) each pattern's block
+// times its case count times N/(N-1), the patterns in ascending order up
+// to `stop`. The blocks lie in the order of the plan: each is asked for
+// from memory a few patterns before it is read.
+void add_blocks(const Run& run, const EstimationPlans::Sweeps& plan, std::int32_t stop, std::int32_t lo,
+                std::int32_t hi, double* sums) {
+    const std::int32_t K = run.K;
+    const auto width = static_cast<std::size_t>(K) + 1;
+    auto place_of = [&](std::int32_t L) { return static_cast<std::size_t>(plan.place[static_cast<std::size_t>(L)]); };
+    constexpr std::int32_t kAhead = 4;
+    auto ask = [&](std::int32_t L) {
+        const std::size_t k = place_of(L);
+        prefetch(plan.blocks.data() + plan.blocks_at[k], plan.blocks.data() + plan.blocks_at[k + 1]);
+    };
+    for (std::int32_t L = 2; L < std::min(2 + kAhead, stop); ++L) ask(L);
+    for (std::int32_t L = 2; L < stop; ++L) {
+        if (L + kAhead < stop) ask(L + kAhead);
+        const std::int32_t m = run.P(L, K + 1);
+        const double cases = static_cast<double>(run.P(L, K + 2));
+        const std::int32_t* var = run.P.row(L) - 1;  // var[J] for J = 1..K; the missing ones ascending
+        // The rows of the block whose variables lie in lo..hi-1.
+        std::int32_t J = K - m + 1, end = K + 1;
+        while (J <= K && var[J] < lo) ++J;
+        for (std::int32_t E = J; E <= K; ++E)
+            if (var[E] >= hi) {
+                end = E;
+                break;
+            }
+        const auto a = static_cast<std::size_t>(J - (K - m + 1));
+        const double* h = plan.blocks.data() + plan.blocks_at[place_of(L)] + row_at(a);
+        for (; J < end; ++J) {
+            double* row = sums + static_cast<std::size_t>(var[J]) * width;
+            for (std::int32_t M = K - m + 1; M <= J; ++M) {
+                double& c = row[var[M]];
+                c = cases * *h++ * run.CN + c;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void correction(Run& run, EstimationPlans& plans) {
@@ -166,8 +206,7 @@ void correction(Run& run, EstimationPlans& plans) {
         sweep_part(run, moments, plan, places * part / parts, places * (part + 1) / parts, outcome);
     });
     // The sums over the patterns in ascending order, up to the first that
-    // ends in a fault. The blocks lie in the order of the plan: each is
-    // asked for from memory a few patterns before it is read. Every term is
+    // ends in a fault. Every term is
     // finite, so an overflow anywhere leaves its sum infinite or not a
     // number to the end: the sums run in a copy, checked once before they
     // are stored, and that overflow comes before the pattern's fault.
@@ -175,29 +214,25 @@ void correction(Run& run, EstimationPlans& plans) {
     std::int32_t stop = run.NPATT + 1;
     for (std::int32_t L = 2; L <= run.NPATT && stop > run.NPATT; ++L)
         if (outcome[place_of(L)].fault) stop = L;
-    constexpr std::int32_t kAhead = 4;
-    auto ask = [&](std::int32_t L) {
-        const std::size_t k = place_of(L);
-        prefetch(plan.blocks.data() + plan.blocks_at[k], plan.blocks.data() + plan.blocks_at[k + 1]);
-    };
     const auto width = static_cast<std::size_t>(K) + 1;
     std::vector<double> sums(width * width, 0.0);
-    for (std::int32_t L = 2; L < std::min(2 + kAhead, stop); ++L) ask(L);
-    for (std::int32_t L = 2; L < stop; ++L) {
-        if (L + kAhead < stop) ask(L + kAhead);
-        const std::size_t k = place_of(L);
-        const std::int32_t m = run.P(L, K + 1);
-        const double cases = static_cast<double>(run.P(L, K + 2));
-        const double* h = plan.blocks.data() + plan.blocks_at[k];
-        const std::int32_t* var = run.P.row(L) - 1;  // var[J] for J = 1..K
-        for (std::int32_t J = K - m + 1; J <= K; ++J) {
-            double* row = sums.data() + static_cast<std::size_t>(var[J]) * width;
-            for (std::int32_t M = K - m + 1; M <= J; ++M) {
-                double& c = row[var[M]];
-                c = cases * *h++ * run.CN + c;
-            }
-        }
+    // Each sum in one part: the rows of the sums are split between the
+    // threads, in ranges of about the same number of elements.
+    const std::size_t shares =
+        std::min<std::size_t>(static_cast<std::size_t>(thread_count()), static_cast<std::size_t>(K));
+    std::vector<std::int32_t> from_row(shares + 1, K + 1);
+    from_row[0] = 1;
+    for (std::size_t part = 1; part < shares; ++part) {
+        // Row V holds V elements; the first `part` shares of them.
+        const double share =
+            static_cast<double>(K) * (K + 1) / 2 * static_cast<double>(part) / static_cast<double>(shares);
+        double below = 0;
+        std::int32_t V = 1;
+        for (; V <= K && below + V <= share; ++V) below += V;
+        from_row[part] = std::max(from_row[part - 1], V);
     }
+    run_parts(shares,
+              [&](std::size_t part) { add_blocks(run, plan, stop, from_row[part], from_row[part + 1], sums.data()); });
     for (double c : sums)
         if (!std::isfinite(c)) math_fault(Fault::Overflow);
     if (stop <= run.NPATT) math_fault(static_cast<Fault>(outcome[place_of(stop)].fault));
