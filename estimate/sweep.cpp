@@ -6,6 +6,7 @@
 
 #include "base/cpu.h"
 #include "base/fp.h"
+#include "base/lanes.h"
 
 namespace talvo {
 
@@ -37,18 +38,6 @@ void sweep(Mat& G, Mat& H, int k, int K) {
 }
 
 namespace {
-
-// True when none of v[from..to) is infinite or not a number: the exponent
-// field all ones marks both. Written on the bits so that it vectorises.
-[[gnu::always_inline]] inline bool all_finite(const double* v, int from, int to) {
-    std::uint64_t acc = 0;
-    for (int l = from; l < to; ++l) {
-        std::uint64_t b;
-        std::memcpy(&b, &v[l], sizeof b);
-        acc |= ((b & 0x7FF0000000000000ULL) + 0x0010000000000000ULL) & 0x8000000000000000ULL;
-    }
-    return acc == 0;
-}
 
 // One row of the lower triangle, columns [from, to): each element
 // g(j,l) - (g(j,k) * g(k,l)) / p, as in sweep.
@@ -88,7 +77,7 @@ namespace {
         }
         // With a non-zero pivot and finite operands only an overflow can
         // give a value that is not finite.
-        if (!all_finite(row, 0, j + 1)) math_fault(Fault::Overflow);
+        if (!all_finite(row, static_cast<std::size_t>(j) + 1)) math_fault(Fault::Overflow);
         std::memcpy(dst + static_cast<std::size_t>(j) * n, row, sizeof(double) * static_cast<std::size_t>(j + 1));
     }
 }
