@@ -75,6 +75,7 @@ Prepared::Prepared(const std::string& path, std::int64_t N, int K) {
     run.SIV = StartMethod::Listwise;
     run.MAXITER = 0;  // pass 0 only: the start values, their regressions and correction
     run.CRIT = kDefaultCrit;
+    run.OUTFMT = "(6F12.7)";
     ReadOnly steps;
     run_estimation(run, steps);
     run.COUNT = 1;
