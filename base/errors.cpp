@@ -85,13 +85,13 @@ std::pair<std::string, std::string> report_lines(const RunEnd& end) {
 }  // namespace
 
 std::string report_text(const RunEnd& end) {
-    if (end.kind == RunEnd::Kind::Stop) return "";
+    if (end.kind == RunEnd::Kind::Stop || end.kind == RunEnd::Kind::Degenerate) return "";
     const auto [what, how] = report_lines(end);
     return "\r\n" + what + "\r\n" + how + "\r\n";
 }
 
 std::string report_line(const RunEnd& end) {
-    if (end.kind == RunEnd::Kind::Stop) return end.message;
+    if (end.kind == RunEnd::Kind::Stop || end.kind == RunEnd::Kind::Degenerate) return end.message;
     const auto [what, how] = report_lines(end);
     return what + " " + how;
 }

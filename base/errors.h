@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvo {
 
@@ -15,12 +16,22 @@ enum class Stmt { Read, Write, Open };
 enum class Fault { Invalid = 6101, DivideByZero = 6103, Overflow = 6104 };
 
 struct RunEnd {
-    enum class Kind { IoError, MathFault, Stop };
+    // Degenerate: the covariance the regressions would use is singular (a
+    // check the dialog does not make); its message names the variables by
+    // number, and the fields below let a program name them its own way.
+    enum class Kind { IoError, MathFault, Stop, Degenerate };
     Kind kind = Kind::Stop;
     int number = 0;  // error number (IoError) or fault number (MathFault)
     Stmt stmt = Stmt::Read;
     std::string file;     // file named in an IoError report ("CON" for the console)
-    std::string message;  // text of a Stop
+    std::string message;  // text of a Stop or a Degenerate end
+    // Degenerate: the variable (1..K) found constant or dependent first, then
+    // the earlier variables with a non-negligible weight in its regression
+    // on them (none when it is constant).
+    std::vector<int> variables;
+    bool constant = false;  // Degenerate: the first variable does not vary
+    double ratio = 0.0;     // Degenerate: its pivot over its variance (constant: variance over mean square)
+    int pass = 0;           // Degenerate: the pass, 0 for the start values
 };
 
 // Error numbers the program reports or asks again on.

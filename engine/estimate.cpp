@@ -45,8 +45,9 @@ EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options) 
     EstimateResult result;
     if (data.values.size() !=
         static_cast<std::size_t>(data.N < 0 ? 0 : data.N) * static_cast<std::size_t>(data.K < 0 ? 0 : data.K)) {
-        result.end = RunEnd{RunEnd::Kind::Stop, 0, Stmt::Read, "",
-                            "The data hold " + std::to_string(data.values.size()) + " values, not N x K; aborting..."};
+        RunEnd end;
+        end.message = "The data hold " + std::to_string(data.values.size()) + " values, not N x K; aborting...";
+        result.end = end;
         return result;
     }
     Run run;
@@ -60,11 +61,14 @@ EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options) 
     run.BMOD = options.attrition ? 1 : 0;
     run.YINT = options.attrition_intercept;
     run.YHAT = options.attrition_slope;
+    run.EST = options.estimator;
     InMemory steps(data, options);
     const RunOutcome out = run_estimation(run, steps);
     result.em = out.em;
     result.end = out.end;
     result.patterns = run.PNUM;
+    result.start = run.SIV;
+    result.start_note = run.START_NOTE;
     if (out.end) return result;
     const auto k = static_cast<std::size_t>(run.K);
     result.means.resize(k);

@@ -28,7 +28,10 @@ struct EstimateOptions {
     // (divisor N - 1, row after row; the lower triangle is read).
     std::vector<double> start_means, start_covariances;
     std::int32_t max_passes = 200;
-    double criterion = kDefaultCrit;  // on the largest change of a covariance
+    double criterion = kDefaultCrit;  // on the largest change, by the rule of estimator.stop
+    // The estimator's checks and rules (state/run.h); the defaults are the
+    // dialog's: the absolute rule, no singularity check, no ridge.
+    Estimator estimator;
     // The attrition correction: the single missing value of a case filled
     // with intercept + slope x its prediction.
     bool attrition = false;
@@ -41,7 +44,9 @@ struct EstimateResult {
     std::vector<double> means;        // K
     std::vector<double> covariances;  // K x K, row after row, divisor N - 1
     EmFacts em;
-    std::int32_t patterns = 0;  // missingness patterns, the complete-data one counted when it has cases
+    std::int32_t patterns = 0;                  // missingness patterns, the complete-data one counted when it has cases
+    StartMethod start = StartMethod::Listwise;  // the start values used (listwise may have become pairwise)
+    StartNote start_note = StartNote::None;     // why the start method changed
     std::optional<RunEnd> end;  // what ended the run early (a fault, a stop); the estimates are then empty
 };
 

@@ -32,6 +32,7 @@ void phases(Run& run, RunSteps& steps, RunOutcome& out) {
     }
     start_values(run, SVC);
     SVC.release();
+    steps.start_values_set(run);
     out.em = em(run, steps.observer(), steps.kernels());
     steps.estimated(run, out.em);
 }

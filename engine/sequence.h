@@ -27,6 +27,9 @@ public:
     // With the start method File: the means into SVC(0, 1..K) and the
     // covariances into SVC(1..K, 1..K).
     virtual void read_start_values(const Run& run, Mat& SVC);
+    // The start values are in SS (START_NOTE and START_RATIO say what the
+    // estimator's checks found).
+    virtual void start_values_set(const Run&) {}
     // Who watches the passes, and the kernels of a pass (null: the program's own).
     virtual PassObserver* observer() { return nullptr; }
     virtual const PassKernels* kernels() const { return nullptr; }

@@ -2,13 +2,22 @@
 
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "base/fp.h"
 #include "estimate/correction.h"
 #include "estimate/estep.h"
+#include "estimate/restart.h"
+#include "estimate/singular.h"
 #include "estimate/sweep.h"
 
 namespace talvo {
+
+double ridged_moment(const Run& run, double raw, double mi, double mj, bool diagonal) {
+    if (diagonal || run.EST.ridge == 0.0) return raw;
+    const double n = static_cast<double>(run.N);
+    return (n * (raw - mi * mj)) / (n + run.EST.ridge) + mi * mj;
+}
 
 void build_moments(Run& run) {
     const std::int32_t K = run.K;
@@ -20,6 +29,16 @@ void build_moments(Run& run) {
         for (std::int32_t J = 1; J <= I; ++J) {
             run.G(I, J) = fp::div(run.SS(I, J), n);
             run.G(J, I) = run.G(I, J);
+        }
+    }
+    if (run.EST.ridge == 0.0) return;
+    // The ridge, once the means of every variable are in row 0.
+    for (std::int32_t I = 1; I <= K; ++I) {
+        for (std::int32_t J = 1; J < I; ++J) {
+            const double g = ridged_moment(run, run.G(I, J), run.G(0, I), run.G(0, J), false);
+            if (!std::isfinite(g)) math_fault(Fault::Overflow);
+            run.G(I, J) = g;
+            run.G(J, I) = g;
         }
     }
 }
@@ -53,8 +72,41 @@ void move_last(Run& run, std::int32_t Q) {
     }
 }
 
+// The largest change of a mean or covariance relative to its scale (the
+// square root of the new variance, or of the product of the two new
+// variances); where a scale is not positive, the change itself. The new COV
+// is the same as with the dialog's rule.
+void check_relative(Run& run) {
+    const std::int32_t K = run.K;
+    std::vector<double> sd(static_cast<std::size_t>(K) + 1, 0.0);
+    for (std::int32_t J = 1; J <= K; ++J) {
+        const double v = fp::mul(run.H(J, J), run.CN);
+        sd[static_cast<std::size_t>(J)] = v > 0.0 ? std::sqrt(v) : 0.0;
+    }
+    auto relative = [](double change, double scale) {
+        const double r = change / scale;
+        return scale > 0.0 && std::isfinite(r) ? r : change;
+    };
+    run.XDIFF = 0.0;
+    run.MAXDIFF = 0.0;
+    for (std::int32_t J = 1; J <= K; ++J) {
+        const double sj = sd[static_cast<std::size_t>(J)];
+        for (std::int32_t L = 1; L <= J; ++L) {
+            const double c = fp::mul(run.H(J, L), run.CN);
+            run.XDIFF = relative(std::fabs(fp::sub(run.COV(J, L), c)), sj * sd[static_cast<std::size_t>(L)]);
+            if (run.XDIFF > run.MAXDIFF) run.MAXDIFF = run.XDIFF;
+            run.COV(J, L) = c;
+            run.COV(L, J) = run.COV(J, L);
+        }
+        run.XDIFF = relative(std::fabs(fp::sub(run.COV(0, J), run.H(0, J))), sj);
+        if (run.XDIFF > run.MAXDIFF) run.MAXDIFF = run.XDIFF;
+        run.COV(0, J) = run.H(0, J);
+    }
+}
+
 // The largest change of a covariance since the last pass; the new COV.
 void check_convergence(Run& run) {
+    if (run.EST.stop == Estimator::Stop::Relative) return check_relative(run);
     const std::int32_t K = run.K;
     run.XDIFF = 0.0;
     run.MAXDIFF = 0.0;
@@ -105,11 +157,19 @@ EmFacts em(Run& run, PassObserver* observer, const PassKernels* kernels) {
     EstimationPlans plans;
     EmFacts facts;
     for (;;) {
+        if (run.COUNT == 1 && run.EST.conditional_first_fill && run.SIV == StartMethod::File)
+            fill_conditional_means(run);
         if (run.COUNT >= 1) k.complete(run, plans);
+        // The start values were checked where they were made.
+        if (run.COUNT >= 1 && run.EST.singular_tol > 0.0) {
+            const Singularity s = check_sums(run, run.EST.singular_tol);
+            if (s.variable != 0) end_degenerate(run, s, run.COUNT);
+        }
         bool met = false;
         k.regress(run, [&] {
             met = run.MAXDIFF < run.CRIT;
-            if (observer) observer->pass_checked(PassReport{run.COUNT, run.MAXDIFF});
+            if (observer)
+                observer->pass_checked(PassReport{run.COUNT, run.MAXDIFF, run.EST.stop == Estimator::Stop::Relative});
         });
         facts.passes = run.COUNT;
         facts.last_change = run.MAXDIFF;

@@ -14,7 +14,8 @@ namespace talvo {
 // What a pass shows whoever watches the iteration.
 struct PassReport {
     std::int32_t pass = 0;        // 0 for the start values
-    double largest_change = 0.0;  // of a covariance since the pass before
+    double largest_change = 0.0;  // since the pass before, by the rule of run.EST.stop
+    bool relative = false;        // the change is relative to the scale (Estimator::Stop::Relative)
 };
 
 class PassObserver {
@@ -55,8 +56,14 @@ public:
 EmFacts em(Run& run, PassObserver* observer = nullptr, const PassKernels* kernels = nullptr);
 
 // G from SS with divisor N: G(0,0) = 1, means in row and column 0, mean
-// products in the rest.
+// products in the rest, with the ridge of run.EST (see ridged_moment).
 void build_moments(Run& run);
+
+// The mean product `raw` of two variables with means mi and mj as the
+// moment matrix holds it: unchanged on the diagonal and without a ridge;
+// with a ridge of X pseudo-observations, (N (raw - mi mj)) / (N + X) + mi mj,
+// the covariance shrunk toward zero. Plain arithmetic: the caller checks.
+double ridged_moment(const Run& run, double raw, double mi, double mj, bool diagonal);
 
 // For each variable Q, its regression on the others into row Q of B, by
 // sweeping with Q moved last; the convergence check (COV, MAXDIFF) on the

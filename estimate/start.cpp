@@ -4,6 +4,7 @@
 
 #include "base/errors.h"
 #include "base/fp.h"
+#include "estimate/singular.h"
 
 namespace talvo {
 
@@ -60,13 +61,38 @@ void set_sample_constants(Run& run) {
     run.CN1 = fp::div(static_cast<double>(run.N - 1), run.RN);
 }
 
-void start_values(Run& run, const Mat& SVC) {
-    if (run.CS(0, 0) == 0.0 && run.SIV == StartMethod::Listwise) run.SIV = StartMethod::Pairwise;  // no complete case
+namespace {
+
+void compute(Run& run, const Mat& SVC) {
     switch (run.SIV) {
         case StartMethod::Listwise: listwise(run); break;
         case StartMethod::Pairwise: pairwise(run); break;
         case StartMethod::File: from_matrix(run, SVC); break;
     }
+}
+
+}  // namespace
+
+void start_values(Run& run, const Mat& SVC) {
+    if (run.CS(0, 0) == 0.0 && run.SIV == StartMethod::Listwise) run.SIV = StartMethod::Pairwise;  // no complete case
+    const Estimator& est = run.EST;
+    // Fewer complete cases than K + 1 cannot give a covariance matrix of full rank.
+    if (est.start_fallback && run.SIV == StartMethod::Listwise && run.CS(0, 0) < static_cast<double>(run.K) + 1.0) {
+        run.SIV = StartMethod::Pairwise;
+        run.START_NOTE = StartNote::FewComplete;
+    }
+    compute(run, SVC);
+    if (est.singular_tol <= 0.0) return;
+    Singularity s = check_sums(run, est.singular_tol);
+    if (s.variable != 0 && est.start_fallback && run.SIV == StartMethod::Listwise) {
+        run.SIV = StartMethod::Pairwise;
+        run.START_NOTE = StartNote::Singular;
+        compute(run, SVC);
+        s = check_sums(run, est.singular_tol);
+    }
+    if (s.variable == 0) return;
+    if (!est.lenient_start) end_degenerate(run, s, 0);
+    run.START_RATIO = s.ratio;
 }
 
 }  // namespace talvo

@@ -31,6 +31,53 @@ enum class StartMethod : std::int32_t {
 // widened to double (9.999999747378752E-06).
 inline constexpr double kDefaultCrit = static_cast<double>(1.0e-5f);
 
+// How the estimation departs from the dialog's. Every default keeps the
+// dialog's passes bit for bit; talvo-batch switches the checks and rules on.
+// Kept open for more estimator choices (a maximum-likelihood divisor, an
+// acceleration of the passes) under the same roof.
+struct Estimator {
+    // When the passes have converged.
+    enum class Stop : std::int32_t {
+        // The dialog's rule: the largest absolute change of a covariance
+        // below CRIT.
+        AbsoluteCovariance = 0,
+        // The largest change of a mean or covariance relative to its scale
+        // below CRIT: a covariance change divided by the square root of the
+        // product of the two new variances, a mean change by the square root
+        // of the new variance. Unchanged when the data are rescaled.
+        Relative = 1,
+    };
+    Stop stop = Stop::AbsoluteCovariance;  // read by the convergence check (EM loop)
+    // The check for a singular covariance, at the start values and before
+    // the regressions of every pass: the covariance as the regressions see
+    // it is swept in variable order, and the run ends when the pivot of a
+    // variable falls below singular_tol times its variance (a Degenerate
+    // RunEnd naming the variables). 0: no check. It only reads: the passes
+    // are the same bits with it or without it. Read by the start values and
+    // the EM loop.
+    double singular_tol = 0.0;
+    // Ridge prior with this many pseudo-observations (0: none): wherever the
+    // moment matrix is built from SS, its covariance C (divisor N) becomes
+    // (N C + ridge D) / (N + ridge), D the diagonal of C, so the regressions,
+    // the convergence check and the correction all use it. build_moments.
+    double ridge = 0.0;
+    // A listwise start with fewer than K + 1 complete cases, or a singular
+    // one, becomes the pairwise start (START_NOTE says why). Start values.
+    bool start_fallback = false;
+    // Singular start values go on to the passes (START_FOUND records what
+    // the check found) instead of ending the run. Start values.
+    bool lenient_start = false;
+    // With start values from a file: before the first pass every missing
+    // value of a case with two or more is filled with its conditional mean
+    // given the case's observed values under the start estimates (the fixed
+    // point the later passes reach), not 0 and the previous variables' fill.
+    // EM loop.
+    bool conditional_first_fill = false;
+};
+
+// Why the start values changed method (Run::START_NOTE).
+enum class StartNote : std::int32_t { None = 0, FewComplete = 1, Singular = 2 };
+
 // The run parameters: the dialog's answers, or talvo-batch's options.
 // Set before the run; read by the phases named.
 struct Params {
@@ -50,6 +97,7 @@ struct Params {
     std::int32_t BMOD = 0;
     double YINT = 0.0;  // intercept
     double YHAT = 0.0;  // b-weight
+    Estimator EST;      // the estimator's checks and rules; the defaults are the dialog's
 };
 
 struct Run : Params {
@@ -131,6 +179,15 @@ struct Run : Params {
     // 2 with no complete case). Set by the summary; read by temp.ptn.
     std::int32_t PNUM = 0;
     std::int32_t CPATT = 0;
+
+    // --- The estimator's findings (EST switched on) ---
+
+    // Why the listwise start became pairwise, or None. Set by the start values.
+    StartNote START_NOTE = StartNote::None;
+    // With EST.lenient_start: the start values failed the singularity check
+    // (the smallest pivot ratio, below EST.singular_tol), else 1.0. Set by
+    // the start values.
+    double START_RATIO = 1.0;
 };
 
 }  // namespace talvo

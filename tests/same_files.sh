@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # talvo answered in its dialog and talvo-batch given the same parameters
-# write the same result files, byte for byte; the values in the format (4Z16),
+# (with --absolute-criterion, the dialog's stopping rule and passes) write
+# the same result files, byte for byte; the values in the format (4Z16),
 # so that every bit counts. The CSV files read back to the same doubles.
 # Usage: same_files.sh TALVO TALVO_BATCH EXAMPLES
 set -u
@@ -31,13 +32,14 @@ same() {
 }
 
 same airquality "$ex/airquality/in/airquality.dat" '153\n4\n\n-99\n1\n\n\n1\n(4Z16)\n\n\n' \
-    --header --na --all --csv --plot --format '(4Z16)' airquality.csv
+    --header --na --all --csv --plot --format '(4Z16)' --absolute-criterion 9.999999747378752E-06 airquality.csv
 same pairwise-limit "$ex/nhanes/in/nhanes.dat" '25\n4\n\n-99\n2\n5\n\n1\n(4Z16)\n\n\n' \
-    --missing -99 --start pairwise --max-passes 5 --all --format '(4Z16)' nhanes.dat
+    --missing -99 --start pairwise --max-passes 5 --all --format '(4Z16)' --absolute-criterion 9.999999747378752E-06 \
+    nhanes.dat
 same attrition "$ex/nhanes/in/nhanes.dat" '25\n4\n2\n-99\n1\n\n.001\n2\n.5\n1.25\n(4Z16)\n\n\n' \
-    --missing -99 --criterion 0.001 --attrition 0.5,1.25 --all --format '(4Z16)' nhanes.dat
+    --missing -99 --absolute-criterion 0.001 --attrition 0.5,1.25 --all --format '(4Z16)' nhanes.dat
 same start-file "$ex/nhanes/in/nhanes.dat" '25\n4\n\n-99\n3\nstart.cov\n\n\n\n(4E24.16E3)\n\n\n' \
-    --missing -99 --start start.cov nhanes.dat
+    --missing -99 --start start.cov --absolute-criterion 9.999999747378752E-06 nhanes.dat
 # The CSV numbers read back to the exact bits in temp.cov; the pictures parse as XML.
 if command -v python3 >/dev/null 2>&1; then
     python3 - "$tmp/airquality/batch" <<'EOF' || failed=1

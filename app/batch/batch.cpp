@@ -13,10 +13,10 @@
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
 #include "app/batch/table.h"
+#include "app/batch/trust.h"
 #include "app/intake.h"
 #include "base/sysio.h"
 #include "engine/sequence.h"
-#include "missing/summary.h"
 #include "results/results.h"
 
 namespace talvo::batch {
@@ -34,12 +34,10 @@ int failed(const std::string& e) {
 }
 
 // What usually lies behind a run that ended early.
-std::string hint(const RunEnd& end, bool start_file) {
+std::string hint(const Options& o, const Run& run, const RunEnd& end, bool start_file) {
     if (start_file) return "talvo-batch: a start-value file holds K rows of K covariances, then a row of K means\n";
-    if (end.kind != RunEnd::Kind::MathFault) return "";
-    if (end.number == static_cast<int>(Fault::Overflow))
-        return "talvo-batch: values so large that their products overflow: rescale the data\n";
-    return "talvo-batch: a variable is constant, or repeats another or is an exact linear function of others\n";
+    const std::string h = fault_hint(o, run, end);
+    return h.empty() ? "" : "talvo-batch: " + h + "\n";
 }
 
 // The parameters the run uses, for the head of the log.
@@ -66,8 +64,10 @@ std::vector<std::string> head(const Options& o, const Table& t, const Run& run) 
         item("missing values:", missing + ")"),
         item("start values:", starts[static_cast<int>(run.SIV) - 1] + o.start_file),
         item("pass limit:", std::to_string(run.MAXITER)),
-        item("criterion:", shortest(run.CRIT)),
+        item("criterion:", shortest(run.CRIT) + (o.absolute ? " (largest absolute change of a covariance)"
+                                                            : " (largest change relative to the scale)")),
     };
+    if (o.ridge > 0.0) lines.push_back(item("ridge prior:", shortest(o.ridge) + " pseudo-observations"));
     if (run.BMOD == 1)
         lines.push_back(item("attrition correction:", shortest(run.YINT) + " + " + shortest(run.YHAT) + " x value"));
     lines.push_back(item("additional output:", run.OPTOUT == 1 ? "yes" : "no"));
@@ -119,7 +119,16 @@ public:
         std::string().swap(t_.text);  // the file's bytes are no longer needed
     }
     void data_read(const Run& run) override { show_first_cases(log_, run); }
-    void patterns_found(const Run& run) override { report_missingness(log_, run); }
+    void patterns_found(const Run& run) override {
+        const std::vector<std::string> lines = summary_lines(run);
+        for (std::size_t i = 0; i < lines.size(); ++i) log_.line((i == 0 ? "0" : " ") + lines[i]);
+    }
+    void start_values_set(const Run& run) override {
+        for (const std::string& note : start_notes(o_, run)) {
+            log_.line(" " + note);
+            write_all(2, "talvo-batch: " + note + "\n");
+        }
+    }
     void read_start_values(const Run& run, Mat& SVC) override { read_start_file(o_.start_file, run.K, SVC); }
     PassObserver* observer() override { return this; }
     void estimated(Run& run, const EmFacts&) override {
@@ -128,6 +137,7 @@ public:
         progress_.clear();
         if (files_.cov.starred() > 0)
             write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
+        warning_ = near_singular_warning(run, t_.names);
         if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names);
         if (o_.plot && trouble_.empty()) {
             for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
@@ -145,6 +155,8 @@ public:
 
     // What went wrong after the results were written, or "".
     const std::string& trouble() const { return trouble_; }
+    // The warning of a near-singular estimate, or "".
+    const std::string& warning() const { return warning_; }
 
 private:
     const Options& o_;
@@ -154,17 +166,13 @@ private:
     std::vector<double> changes_;  // the largest change of each pass, pass 0 first
     Progress progress_;
     const bool terminal_ = isatty(2) == 1;
-    std::string trouble_;
+    std::string trouble_, warning_;
 
-    // The log line of each pass after the start values, as talvo writes it,
-    // and the progress line on a terminal.
+    // The log line of each pass after the start values, and the progress
+    // line on a terminal.
     void pass_checked(const PassReport& report) override {
-        static const format::Format log_line = format::translate("(' ITER = ',I3,'     CONV = ',F20.15)");
         changes_.push_back(report.largest_change);
-        if (report.pass >= 1) {
-            const format::Item items[] = {format::Item::of_int(report.pass), format::Item::of(report.largest_change)};
-            log_.write(log_line, items);
-        }
+        if (report.pass >= 1) log_.line(std::string(" ").append(pass_line(report)));
         if (terminal_) progress_(report);
     }
 };
@@ -186,6 +194,7 @@ void set_parameters(Run& run, const Options& o, const Table& t, const std::strin
     run.YINT = o.b0;
     run.YHAT = o.b1;
     run.OUTFMT = fmt;
+    run.EST = estimator_of(o);
 }
 
 // The run, its log and its verdict; the exit status.
@@ -203,12 +212,19 @@ int run_and_report(const Options& o, Table& t, Run& run) {
 
     BatchSteps steps(o, t, con);
     const RunOutcome out = run_estimation(run, steps);
+    if (out.end && out.end->kind == RunEnd::Kind::Degenerate) {
+        const std::vector<std::string> lines = degenerate_text(o, run, *out.end, t.names);
+        for (std::size_t i = 1; i < lines.size(); ++i) con.line(" " + lines[i]);
+        finish("failed: " + lines[0]);
+        for (const std::string& line : lines) write_all(2, "talvo-batch: " + line + "\n");
+        return kFailed;
+    }
     if (out.end) {
         const std::string why = report_line(*out.end);
         const bool start_file = o.start == Start::File && out.end->kind == RunEnd::Kind::IoError &&
                                 out.end->file == trim_name(o.start_file);
         finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(*out.end, start_file));
+        write_all(2, "talvo-batch: " + why + "\n" + hint(o, run, *out.end, start_file));
         return kFailed;
     }
     if (!steps.trouble().empty()) {
@@ -222,8 +238,11 @@ int run_and_report(const Options& o, Table& t, Run& run) {
         verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
         if (em.complete) verdict += ": no value is missing";
     } else {
-        verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
-                  shortest(em.last_change);
+        verdict = pass_limit_verdict(o, em.last_change);
+    }
+    if (!steps.warning().empty()) {
+        con.line(" " + steps.warning());
+        write_all(2, "talvo-batch: " + steps.warning() + "\n");
     }
     finish(verdict);
     write_all(1, verdict + "\n");

@@ -17,7 +17,7 @@ namespace {
 
 constexpr char kShort[] = ":n:k:m:s:o:fhV";
 
-enum Long { Header = 256, Na, MaxPasses, Criterion, All, Attrition, Format, Csv, Plot };
+enum Long { Header = 256, Na, MaxPasses, Criterion, All, Attrition, Format, Csv, Plot, AbsoluteCriterion, Ridge };
 
 constexpr option kLong[] = {
     {"cases", required_argument, nullptr, 'n'},
@@ -28,6 +28,8 @@ constexpr option kLong[] = {
     {"start", required_argument, nullptr, 's'},
     {"max-passes", required_argument, nullptr, MaxPasses},
     {"criterion", required_argument, nullptr, Criterion},
+    {"absolute-criterion", required_argument, nullptr, AbsoluteCriterion},
+    {"ridge", required_argument, nullptr, Ridge},
     {"all", no_argument, nullptr, All},
     {"attrition", required_argument, nullptr, Attrition},
     {"format", required_argument, nullptr, Format},
@@ -94,14 +96,27 @@ std::string take(int c, std::string_view value, Options& o) {
             if (value.empty()) return "--start: listwise, pairwise or a file name is needed";
             o.start = value == "listwise" ? Start::Listwise : value == "pairwise" ? Start::Pairwise : Start::File;
             o.start_file = o.start == Start::File ? std::string(value) : "";
+            o.start_given = true;
             return "";
         case MaxPasses:
             if (!read_count(value, 0, n)) return "--max-passes" + quoted + ": a whole number of at least 0 is needed";
             o.max_passes = n;
             return "";
         case Criterion:
-            if (!read_number(value, x) || x < 0.0) return "--criterion" + quoted + ": a number of at least 0 is needed";
+        case AbsoluteCriterion: {
+            const std::string name = c == Criterion ? "--criterion" : "--absolute-criterion";
+            if (!read_number(value, x) || x < 0.0) return name + quoted + ": a number of at least 0 is needed";
+            if (o.criterion_set && o.absolute != (c == AbsoluteCriterion))
+                return name + ": --criterion and --absolute-criterion are two rules; give one";
             o.criterion = x;
+            o.absolute = c == AbsoluteCriterion;
+            o.criterion_set = true;
+            return "";
+        }
+        case Ridge:
+            if (!read_number(value, x) || !(x >= 0.0) || !std::isfinite(x))
+                return "--ridge" + quoted + ": a number of pseudo-observations of at least 0 is needed";
+            o.ridge = x;
             return "";
         case All: o.all = true; return "";
         case Attrition: {
@@ -191,7 +206,13 @@ Estimation:
                          start values (default listwise); FILE holds K rows of
                          covariances and a row of means, as temp.cov does
       --max-passes N     pass limit (default 200)
-      --criterion X      convergence criterion (default 1.0E-5 in single precision)
+      --criterion X      stop when no mean or covariance changes by more than X
+                         relative to its scale (default 1e-6)
+      --absolute-criterion X
+                         the dialog's rule instead: stop when no covariance
+                         changes by more than X (the dialog's passes and files)
+      --ridge X          shrink the correlations toward 0 with X pseudo-
+                         observations (for singular or near-singular data)
       --attrition B0,B1  fill the single missing value of a case with
                          B0 + B1 x its prediction
 Results:

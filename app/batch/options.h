@@ -19,6 +19,9 @@ inline constexpr int kNotConverged = 3;
 
 enum class Start { Listwise, Pairwise, File };
 
+// The default criterion on the largest relative change of a pass.
+inline constexpr double kRelativeCrit = 1e-6;
+
 struct Options {
     std::string data;  // DATAFILE
     std::optional<std::int32_t> cases, variables;
@@ -30,9 +33,15 @@ struct Options {
     std::vector<std::string> na_words{"NA"};  // with --na=WORD,WORD...
     Start start = Start::Listwise;
     std::string start_file;
+    bool start_given = false;  // --start given (a listwise start is then kept, with a warning)
     std::int32_t max_passes = 200;
-    double criterion = kDefaultCrit;
-    bool all = false;  // additional output
+    // The criterion on the largest change relative to the scale, or with
+    // --absolute-criterion the dialog's rule and passes.
+    double criterion = kRelativeCrit;
+    bool absolute = false;
+    bool criterion_set = false;  // one of the two criterion options given
+    double ridge = 0.0;          // --ridge: pseudo-observations of the ridge prior
+    bool all = false;            // additional output
     bool attrition = false;
     double b0 = 0.0, b1 = 1.0;  // intercept and b-weight of the attrition line
     std::string format;         // empty: the default for K values

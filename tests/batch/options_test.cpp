@@ -44,7 +44,9 @@ TEST(CommandLine, DefaultsWithOnlyADataFile) {
     EXPECT_EQ(o.start, Start::Listwise);
     EXPECT_EQ(o.start_file, "");
     EXPECT_EQ(o.max_passes, 200);
-    EXPECT_EQ(o.criterion, kDefaultCrit);
+    EXPECT_EQ(o.criterion, kRelativeCrit);
+    EXPECT_FALSE(o.absolute || o.start_given);
+    EXPECT_EQ(o.ridge, 0.0);
     EXPECT_EQ(o.format, "");
     EXPECT_EQ(o.out, ".");
 }
@@ -105,6 +107,14 @@ TEST(CommandLine, NaWordsAndStartValues) {
 
     EXPECT_EQ(accepted({"--attrition", "1e-3,-4", "d.csv"}).b1, -4.0);
     EXPECT_EQ(accepted({"--criterion", "0", "d.csv"}).criterion, 0.0);
+    // The dialog's rule, its default given as talvo shows it.
+    Options a = accepted({"--absolute-criterion", "9.999999747378752E-06", "d.csv"});
+    EXPECT_TRUE(a.absolute);
+    EXPECT_EQ(a.criterion, kDefaultCrit);
+    EXPECT_FALSE(accepted({"--criterion", "1e-3", "--criterion", "1e-4", "d.csv"}).absolute);
+    EXPECT_EQ(accepted({"--ridge", "2.5", "d.csv"}).ridge, 2.5);
+    EXPECT_EQ(accepted({"--ridge=0", "d.csv"}).ridge, 0.0);
+    EXPECT_TRUE(accepted({"--start", "listwise", "d.csv"}).start_given);
     EXPECT_EQ(accepted({"--missing", "1e3", "d.csv"}).missing, 1000.0);
     EXPECT_EQ(accepted({"--cases", "2147483647", "d.csv"}).cases, 2147483647);
     EXPECT_EQ(accepted({"--", "-d.csv"}).data, "-d.csv");
@@ -147,6 +157,13 @@ TEST(CommandLine, Refusals) {
         {{"--max-passes", "-1", "d.csv"}, "--max-passes '-1': a whole number of at least 0 is needed"},
         {{"--criterion", "-1e-5", "d.csv"}, "--criterion '-1e-5': a number of at least 0 is needed"},
         {{"--criterion", "small", "d.csv"}, "--criterion 'small': a number of at least 0 is needed"},
+        {{"--absolute-criterion", "-1", "d.csv"}, "--absolute-criterion '-1': a number of at least 0 is needed"},
+        {{"--criterion", "1e-6", "--absolute-criterion", "1e-5", "d.csv"},
+         "--absolute-criterion: --criterion and --absolute-criterion are two rules; give one"},
+        {{"--absolute-criterion", "1e-5", "--criterion", "1e-6", "d.csv"},
+         "--criterion: --criterion and --absolute-criterion are two rules; give one"},
+        {{"--ridge", "-1", "d.csv"}, "--ridge '-1': a number of pseudo-observations of at least 0 is needed"},
+        {{"--ridge", "1e999", "d.csv"}, "--ridge '1e999': a number of pseudo-observations of at least 0 is needed"},
         {{"--missing", "nine", "d.csv"}, "--missing 'nine': not a number"},
         {{"--missing", "-99.5", "d.csv"},
          "--missing '-99.5': a code with a fraction never matches (a value is missing when its whole-number part "
