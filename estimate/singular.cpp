@@ -1,5 +1,6 @@
 #include "estimate/singular.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -53,9 +54,10 @@ Singularity find_singularity(const Mat& C, const std::vector<double>& meansq, do
                 weight[static_cast<std::size_t>(p)] = w;
                 if (w > largest) largest = w;
             }
+            // Weights at the size of the part of the variance left are noise.
+            const double floor = std::max(kNamedWeight * largest, ratio > 0.0 ? 10.0 * std::sqrt(ratio) : 0.0);
             for (std::int32_t p = 0; p < q; ++p)
-                if (largest > 0.0 && weight[static_cast<std::size_t>(p)] >= kNamedWeight * largest)
-                    s.related.push_back(p + 1);
+                if (largest > 0.0 && weight[static_cast<std::size_t>(p)] >= floor) s.related.push_back(p + 1);
             return s;
         }
         if (s.smallest_at == 0 || ratio < s.smallest) {

@@ -16,7 +16,9 @@ namespace talvo {
 inline constexpr double kConstantTol = 1e-13;
 
 // A weight in a dependency is named when its standardised size is at least
-// this fraction of the largest one.
+// this fraction of the largest one, and at least 10 times the square root
+// of the part of the variance left (below that it is the noise of a near
+// dependency).
 inline constexpr double kNamedWeight = 1e-3;
 
 // What the sweep of a covariance matrix in variable order found.

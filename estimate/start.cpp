@@ -40,6 +40,22 @@ void pairwise(Run& run) {
     }
 }
 
+// Each variable's mean and mean square over the cases that observe it, no
+// covariance: a start that is a covariance matrix whenever every variable
+// varies.
+void observed_diagonal(Run& run) {
+    const std::int32_t K = run.K;
+    const double n = static_cast<double>(run.N);
+    for (std::int32_t I = 1; I <= K; ++I) {
+        const double cases = fp::add(static_cast<double>(run.PSN(I, I)), run.CS(0, 0));
+        if (cases == 0.0) pairwise_factor(run, I, I, 0);  // never observed: its stop
+        run.SS(0, I) = fp::mul(fp::div(fp::add(run.PS(0, I), run.CS(0, I)), cases), n);
+        run.SS(I, I) = fp::mul(fp::div(fp::add(run.PS(I, I), run.CS(I, I)), cases), n);
+    }
+    for (std::int32_t I = 1; I <= K; ++I)
+        for (std::int32_t J = 1; J < I; ++J) run.SS(I, J) = fp::div(fp::mul(run.SS(0, I), run.SS(0, J)), n);
+}
+
 // SVC(0, 1..K) the means, SVC(1..K, 1..K) the covariances (divisor N - 1).
 void from_matrix(Run& run, const Mat& SVC) {
     const std::int32_t K = run.K;
@@ -83,15 +99,22 @@ void start_values(Run& run, const Mat& SVC) {
     }
     compute(run, SVC);
     if (est.singular_tol <= 0.0) return;
+    // A singular start from K + 1 or more complete cases shows a dependency
+    // those cases share: the run ends there rather than start elsewhere and
+    // creep toward the same singular estimate.
     Singularity s = check_sums(run, est.singular_tol);
-    if (s.variable != 0 && est.start_fallback && run.SIV == StartMethod::Listwise) {
-        run.SIV = StartMethod::Pairwise;
-        run.START_NOTE = StartNote::Singular;
-        compute(run, SVC);
+    if (s.variable != 0 && !s.constant && run.START_NOTE == StartNote::FewComplete) {
+        // The pairwise start the program chose is no covariance matrix.
+        observed_diagonal(run);
+        run.START_NOTE = StartNote::Diagonal;
         s = check_sums(run, est.singular_tol);
     }
     if (s.variable == 0) return;
-    if (!est.lenient_start) end_degenerate(run, s, 0);
+    // The pairwise start mixes the cases of different pairs and may well
+    // not be a covariance matrix: the passes start from it, and the check
+    // applies from the first pass on, to estimates of the data.
+    const bool lenient = run.SIV == StartMethod::Pairwise || (est.lenient_start && run.SIV == StartMethod::Listwise);
+    if (s.constant || !lenient) end_degenerate(run, s, 0);
     run.START_RATIO = s.ratio;
 }
 

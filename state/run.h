@@ -61,11 +61,14 @@ struct Estimator {
     // (N C + ridge D) / (N + ridge), D the diagonal of C, so the regressions,
     // the convergence check and the correction all use it. build_moments.
     double ridge = 0.0;
-    // A listwise start with fewer than K + 1 complete cases, or a singular
-    // one, becomes the pairwise start (START_NOTE says why). Start values.
+    // A listwise start with fewer than K + 1 complete cases becomes the
+    // pairwise start, or where that is no covariance matrix the observed
+    // means and variances with no covariance (START_NOTE says which).
+    // Start values.
     bool start_fallback = false;
-    // Singular start values go on to the passes (START_FOUND records what
-    // the check found) instead of ending the run. Start values.
+    // Singular listwise start values go on to the passes (START_RATIO
+    // records what the check found) instead of ending the run; pairwise ones
+    // always do, a constant variable never. Start values.
     bool lenient_start = false;
     // With start values from a file: before the first pass every missing
     // value of a case with two or more is filled with its conditional mean
@@ -76,7 +79,10 @@ struct Estimator {
 };
 
 // Why the start values changed method (Run::START_NOTE).
-enum class StartNote : std::int32_t { None = 0, FewComplete = 1, Singular = 2 };
+// FewComplete: fewer complete cases than K + 1, the pairwise start used;
+// Diagonal: and that was no covariance matrix, so each variable's mean and
+// variance over the cases observing it, with no covariance, are used.
+enum class StartNote : std::int32_t { None = 0, FewComplete = 1, Diagonal = 2 };
 
 // The run parameters: the dialog's answers, or talvo-batch's options.
 // Set before the run; read by the phases named.
@@ -184,9 +190,9 @@ struct Run : Params {
 
     // Why the listwise start became pairwise, or None. Set by the start values.
     StartNote START_NOTE = StartNote::None;
-    // With EST.lenient_start: the start values failed the singularity check
-    // (the smallest pivot ratio, below EST.singular_tol), else 1.0. Set by
-    // the start values.
+    // Start values that failed the singularity check and were kept (see
+    // EST.lenient_start): the pivot ratio found, else 1.0. Set by the start
+    // values.
     double START_RATIO = 1.0;
 };
 

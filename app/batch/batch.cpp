@@ -214,8 +214,9 @@ int run_and_report(const Options& o, Table& t, Run& run) {
     const RunOutcome out = run_estimation(run, steps);
     if (out.end && out.end->kind == RunEnd::Kind::Degenerate) {
         const std::vector<std::string> lines = degenerate_text(o, run, *out.end, t.names);
-        for (std::size_t i = 1; i < lines.size(); ++i) con.line(" " + lines[i]);
-        finish("failed: " + lines[0]);
+        con.line(" failed: " + lines[0]);
+        for (std::size_t i = 1; i + 1 < lines.size(); ++i) con.line(" " + lines[i]);
+        finish(lines.back());
         for (const std::string& line : lines) write_all(2, "talvo-batch: " + line + "\n");
         return kFailed;
     }

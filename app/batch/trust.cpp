@@ -78,17 +78,25 @@ std::vector<std::string> summary_lines(const Run& run) {
 std::vector<std::string> start_notes(const Options& o, const Run& run) {
     const double complete = run.CS(0, 0);
     const std::string k = std::to_string(run.K), k1 = std::to_string(run.K + 1);
+    std::vector<std::string> notes;
     switch (run.START_NOTE) {
         case StartNote::FewComplete:
-            return {cases(complete) + " for " + k + " variables (listwise start values need at least " + k1 +
-                    "): the pairwise start values are used"};
-        case StartNote::Singular:
-            return {"the listwise start values (from " + cases(complete) +
-                    ") are singular: the pairwise start values are used"};
+            notes.push_back(cases(complete) + " for " + k + " variables (listwise start values need at least " + k1 +
+                            "): the pairwise start values are used");
+            break;
+        case StartNote::Diagonal:
+            notes.push_back(cases(complete) + " for " + k + " variables (listwise start values need at least " + k1 +
+                            "), and the pairwise start values are not a positive definite covariance matrix: the "
+                            "passes start from each variable's observed mean and variance, with no covariance");
+            break;
         case StartNote::None: break;
     }
-    if (o.start == Start::Listwise && run.SIV == StartMethod::Pairwise)
-        return {"no case is complete: the pairwise start values are used"};
+    if (o.start == Start::Listwise && run.SIV == StartMethod::Pairwise && run.START_NOTE == StartNote::None)
+        notes.push_back("no case is complete: the pairwise start values are used");
+    if (run.SIV == StartMethod::Pairwise && run.START_RATIO < kSingularTol)
+        notes.push_back("the pairwise start values are not a positive definite covariance matrix (a pivot ratio of " +
+                        figure(run.START_RATIO) + "); the passes start from them");
+    if (!notes.empty()) return notes;
     if (o.start_given && o.start == Start::Listwise && run.SIV == StartMethod::Listwise &&
         (complete < run.K + 1.0 || run.START_RATIO < kSingularTol))
         return {"warning: --start listwise: the start values from " + cases(complete) + " for " + k +
@@ -108,13 +116,15 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
                                   : "at pass " + std::to_string(end.pass);
     const std::string x = name_of(names, first);
     std::string what;
-    if (end.constant) {
+    if (end.constant && end.pass >= 1) {
+        what = "the estimated variance of " + x + " is 0 " + where;
+    } else if (end.constant) {
         what = x + " does not vary " + where;
+    } else if (end.ratio < -kSingularTol) {
+        what = "the covariance matrix is not positive definite " + where + ": " + x +
+               " given the variables before it keeps a negative part of its variance (" + figure(end.ratio) + ")";
     } else if (related.empty()) {
         what = "the covariance matrix is singular " + where + ": " + x + " keeps no variance of its own";
-    } else if (end.ratio < -kSingularTol) {
-        what = "the covariance matrix is not positive definite " + where + ": given " + listed(names, related) + ", " +
-               x + " keeps a negative part of its variance (" + figure(end.ratio) + ")";
     } else {
         what = "the covariance matrix is singular " + where + ": " + x + " is a linear function of " +
                listed(names, related) + " (the part of its variance they leave: " + figure(end.ratio) + ", below " +
@@ -135,6 +145,12 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
         return lines;
     }
     lines.push_back(what);
+    if (end.pass >= 1 && run.SIV == StartMethod::Pairwise && run.START_RATIO < kSingularTol) {
+        lines.push_back(
+            "the passes started from pairwise start values that are no covariance matrix: leave --start "
+            "out, or give --ridge X");
+        return lines;
+    }
     const std::string ridge =
         o.ridge > 0.0 ? " (--ridge " + figure(o.ridge) + " was not enough: a larger X shrinks more)" : "";
     if (end.constant)
