@@ -93,7 +93,9 @@ void start_values(Run& run, const Mat& SVC) {
     if (run.CS(0, 0) == 0.0 && run.SIV == StartMethod::Listwise) run.SIV = StartMethod::Pairwise;  // no complete case
     const Estimator& est = run.EST;
     // Fewer complete cases than K + 1 cannot give a covariance matrix of full rank.
-    if (est.start_fallback && run.SIV == StartMethod::Listwise && run.CS(0, 0) < static_cast<double>(run.K) + 1.0) {
+    // With every case complete the listwise start is the estimate itself.
+    if (est.start_fallback && run.SIV == StartMethod::Listwise && run.NPATT > 1 &&
+        run.CS(0, 0) < static_cast<double>(run.K) + 1.0) {
         run.SIV = StartMethod::Pairwise;
         run.START_NOTE = StartNote::FewComplete;
     }

@@ -127,14 +127,14 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
         what = "the covariance matrix is singular " + where + ": " + x + " keeps no variance of its own";
     } else {
         what = "the covariance matrix is singular " + where + ": " + x + " is a linear function of " +
-               listed(names, related) + " (the part of its variance they leave: " + figure(end.ratio) + ", below " +
+               listed(names, related) + " (the part of its variance left: " + figure(end.ratio) + ", below " +
                figure(kSingularTol) + ")";
     }
     std::vector<std::string> lines;
     if (run.N <= run.K) {
         lines.push_back(std::to_string(run.N) + " cases are too few for " + std::to_string(run.K) +
-                        " variables: their covariances need at least " + std::to_string(run.K + 1) + " cases (" + what +
-                        ")");
+                        " variables: their covariances need at least " + std::to_string(run.K + 1) +
+                        " cases; the covariance matrix is singular " + where);
         lines.push_back("use fewer variables or more cases, or give --ridge X");
         return lines;
     }
@@ -169,7 +169,7 @@ std::string near_singular_warning(const Run& run, const std::vector<std::string>
         return "warning: the estimated variance of " + x + " is nearly 0 (" + figure(s.ratio) + " of its mean square)";
     const std::vector<int> related(s.related.begin(), s.related.end());
     return "warning: the estimated covariance matrix is near-singular: " + x + " is nearly a linear function of " +
-           listed(names, related) + " (the part of its variance they leave: " + figure(s.ratio) +
+           listed(names, related) + " (the part of its variance left: " + figure(s.ratio) +
            "); the estimates involving them are unstable";
 }
 
