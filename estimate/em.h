@@ -3,6 +3,7 @@
 // correction for the next pass.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -15,6 +16,7 @@ namespace talvo {
 struct PassReport {
     std::int32_t pass = 0;        // 0 for the start values
     double largest_change = 0.0;  // of a covariance since the pass before
+    double log_likelihood = NAN;  // observed-data log-likelihood at the pass's parameters, where computed
 };
 
 class PassObserver {
