@@ -60,11 +60,13 @@ EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options) 
     run.BMOD = options.attrition ? 1 : 0;
     run.YINT = options.attrition_intercept;
     run.YHAT = options.attrition_slope;
+    run.EST = options.estimator;
     InMemory steps(data, options);
     const RunOutcome out = run_estimation(run, steps);
     result.em = out.em;
     result.end = out.end;
     result.patterns = run.PNUM;
+    if (run.EST.method == Estimator::Method::MaximumLikelihood) result.log_likelihood = out.ml.log_likelihood;
     if (out.end) return result;
     const auto k = static_cast<std::size_t>(run.K);
     result.means.resize(k);

@@ -33,6 +33,7 @@ struct EstimateOptions {
     // with intercept + slope x its prediction.
     bool attrition = false;
     double attrition_intercept = 0.0, attrition_slope = 1.0;
+    Estimator estimator;  // the dialog's by default; see state/run.h
     PassObserver* observer = nullptr;
     const PassKernels* kernels = nullptr;  // null: the program's own
 };
@@ -43,6 +44,8 @@ struct EstimateResult {
     EmFacts em;
     std::int32_t patterns = 0;  // missingness patterns, the complete-data one counted when it has cases
     std::optional<RunEnd> end;  // what ended the run early (a fault, a stop); the estimates are then empty
+    // With the maximum-likelihood estimator: the observed-data log-likelihood at the estimates.
+    double log_likelihood = NAN;
 };
 
 EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options);

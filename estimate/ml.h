@@ -76,6 +76,14 @@ struct MlFacts {
 // values of X are left filled by the E-step at the estimates.
 MlFacts ml_em(Run& run, Normal& theta, const MlOptions& options);
 
+// The maximum-likelihood passes of a run from its start values in SS, with
+// the run's pass limit (evaluations of the EM map), criterion (on
+// relative_change) and acceleration. Afterwards COV holds the estimates
+// (covariances with divisor N, or N - 1 when the run asks for it), SS their
+// sums and B the regressions on them (for the residuals), and X the missing
+// values filled with their conditional means. theta gets the estimates.
+EmFacts ml_passes(Run& run, PassObserver* observer, Normal& theta, MlFacts& facts);
+
 // The parameters the start values give: the means and covariances (divisor
 // N) of the moment matrix built from SS.
 Normal normal_from_sums(const Run& run);

@@ -1,6 +1,7 @@
 // The iteration of the maximum-likelihood EM: plain passes, or SQUAREM.
 #include <cmath>
 
+#include "base/fp.h"
 #include "estimate/ml.h"
 
 namespace talvo {
@@ -163,6 +164,37 @@ MlFacts ml_em(Run& run, Normal& theta, const MlOptions& options) {
     facts.log_likelihood = ml_step(run, F.groups(), theta, unused);
     ++facts.likelihood_checks;
     return facts;
+}
+
+EmFacts ml_passes(Run& run, PassObserver* observer, Normal& theta, MlFacts& facts) {
+    theta = normal_from_sums(run);
+    MlOptions o;
+    o.max_passes = run.MAXITER < 0 ? INT32_MAX : run.MAXITER;
+    o.criterion = run.CRIT;
+    o.accelerate = run.EST.accelerate;
+    o.observer = observer;
+    facts = ml_em(run, theta, o);
+    // The sums of the estimates for N cases, and the regressions on them.
+    const std::int32_t K = run.K;
+    const double n = static_cast<double>(run.N);
+    for (std::int32_t j = 1; j <= K; ++j) {
+        const double mj = theta.mean[static_cast<std::size_t>(j - 1)];
+        run.SS(0, j) = fp::mul(mj, n);
+        for (std::int32_t l = 1; l <= j; ++l)
+            run.SS(j, l) = fp::mul(fp::add(theta.sigma(j - 1, l - 1), fp::mul(mj, theta.mean[static_cast<std::size_t>(l - 1)])), n);
+    }
+    regressions(run);
+    const double scale = run.EST.divisor_n_minus_1 ? run.CN : 1.0;
+    for (std::int32_t j = 1; j <= K; ++j) {
+        run.COV(0, j) = theta.mean[static_cast<std::size_t>(j - 1)];
+        for (std::int32_t l = 1; l <= K; ++l) run.COV(j, l) = fp::mul(theta.sigma(j - 1, l - 1), scale);
+    }
+    EmFacts em;
+    em.passes = facts.passes;
+    em.converged = facts.converged;
+    em.complete = run.NPATT == 1;
+    em.last_change = facts.last_change;
+    return em;
 }
 
 }  // namespace talvo

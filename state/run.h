@@ -31,6 +31,20 @@ enum class StartMethod : std::int32_t {
 // widened to double (9.999999747378752E-06).
 inline constexpr double kDefaultCrit = static_cast<double>(1.0e-5f);
 
+// How the estimation departs from the dialog's; every default keeps the
+// dialog's passes bit for bit.
+struct Estimator {
+    enum class Method : std::int32_t {
+        Legacy = 0,             // the dialog's passes and estimates (divisor N - 1)
+        MaximumLikelihood = 1,  // the textbook EM of the normal model (estimate/ml.h)
+    };
+    Method method = Method::Legacy;  // read by the run sequence
+    bool accelerate = false;         // SQUAREM for the maximum-likelihood passes
+    // The maximum-likelihood covariances (divisor N) rescaled by N/(N-1) in
+    // COV, for programs that expect that divisor. Read by the run sequence.
+    bool divisor_n_minus_1 = false;
+};
+
 // The run parameters: the dialog's answers, or talvo-batch's options.
 // Set before the run; read by the phases named.
 struct Params {
@@ -50,6 +64,7 @@ struct Params {
     std::int32_t BMOD = 0;
     double YINT = 0.0;  // intercept
     double YHAT = 0.0;  // b-weight
+    Estimator EST;      // the estimator; the defaults are the dialog's
 };
 
 struct Run : Params {
