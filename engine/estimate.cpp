@@ -69,6 +69,7 @@ EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options) 
     result.patterns = run.PNUM;
     result.start = run.SIV;
     result.start_note = run.START_NOTE;
+    if (run.EST.method == Estimator::Method::MaximumLikelihood) result.log_likelihood = out.ml.log_likelihood;
     if (out.end) return result;
     const auto k = static_cast<std::size_t>(run.K);
     result.means.resize(k);

@@ -48,6 +48,8 @@ struct EstimateResult {
     StartMethod start = StartMethod::Listwise;  // the start values used (listwise may have become pairwise)
     StartNote start_note = StartNote::None;     // why the start method changed
     std::optional<RunEnd> end;  // what ended the run early (a fault, a stop); the estimates are then empty
+    // With the maximum-likelihood estimator: the observed-data log-likelihood at the estimates.
+    double log_likelihood = NAN;
 };
 
 EstimateResult estimate(const DataMatrix& data, const EstimateOptions& options);

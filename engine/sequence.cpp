@@ -33,7 +33,10 @@ void phases(Run& run, RunSteps& steps, RunOutcome& out) {
     start_values(run, SVC);
     SVC.release();
     steps.start_values_set(run);
-    out.em = em(run, steps.observer(), steps.kernels());
+    if (run.EST.method == Estimator::Method::MaximumLikelihood)
+        out.em = ml_passes(run, steps.observer(), out.theta, out.ml);
+    else
+        out.em = em(run, steps.observer(), steps.kernels());
     steps.estimated(run, out.em);
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "estimate/em.h"
+#include "estimate/ml.h"
 #include "state/run.h"
 
 namespace talvo {
@@ -46,6 +47,10 @@ protected:
 struct RunOutcome {
     EmFacts em;                 // how the iteration ended, when it ran
     std::optional<RunEnd> end;  // what ended the run early; none at a normal end
+    // With the maximum-likelihood estimator: how its passes went, and the
+    // estimates (covariances with divisor N).
+    MlFacts ml;
+    Normal theta;
 };
 
 // Allocation, intake, coding and patterns, summary, start values, the EM

@@ -3,6 +3,7 @@
 // correction for the next pass.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -13,9 +14,11 @@ namespace talvo {
 
 // What a pass shows whoever watches the iteration.
 struct PassReport {
-    std::int32_t pass = 0;        // 0 for the start values
-    double largest_change = 0.0;  // since the pass before, by the rule of run.EST.stop
+    std::int32_t pass = 0;  // 0 for the start values
+    double largest_change =
+        0.0;  // since the pass before, by the rule of run.EST.stop (always relative for maximum likelihood)
     bool relative = false;        // the change is relative to the scale (Estimator::Stop::Relative)
+    double log_likelihood = NAN;  // observed-data log-likelihood at the pass's parameters, where computed
 };
 
 class PassObserver {

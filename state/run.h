@@ -33,9 +33,16 @@ inline constexpr double kDefaultCrit = static_cast<double>(1.0e-5f);
 
 // How the estimation departs from the dialog's. Every default keeps the
 // dialog's passes bit for bit; talvo-batch switches the checks and rules on.
-// Kept open for more estimator choices (a maximum-likelihood divisor, an
-// acceleration of the passes) under the same roof.
 struct Estimator {
+    enum class Method : std::int32_t {
+        Legacy = 0,             // the dialog's passes and estimates (divisor N - 1)
+        MaximumLikelihood = 1,  // the textbook EM of the normal model (estimate/ml.h)
+    };
+    Method method = Method::Legacy;  // read by the run sequence
+    bool accelerate = false;         // SQUAREM for the maximum-likelihood passes
+    // The maximum-likelihood covariances (divisor N) rescaled by N/(N-1) in
+    // COV, for programs that expect that divisor. Read by the run sequence.
+    bool divisor_n_minus_1 = false;
     // When the passes have converged.
     enum class Stop : std::int32_t {
         // The dialog's rule: the largest absolute change of a covariance

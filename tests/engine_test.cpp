@@ -104,6 +104,32 @@ TEST(Estimate, ARestartFromConvergedEstimatesEndsAtOnce) {
         EXPECT_NEAR(again.covariances[i], first.covariances[i], 1e-8 * std::fabs(first.covariances[i]));
 }
 
+TEST(Estimate, MaximumLikelihoodWithAndWithoutAcceleration) {
+    const std::vector<double> v = sample(500, 6, 4, 6);
+    EstimateOptions o;
+    o.estimator.method = Estimator::Method::MaximumLikelihood;
+    o.criterion = 1e-10;
+    o.max_passes = 10000;
+    const EstimateResult plain = estimate({500, 6, v}, o);
+    o.estimator.accelerate = true;
+    const EstimateResult fast = estimate({500, 6, v}, o);
+    o.estimator.divisor_n_minus_1 = true;
+    const EstimateResult rescaled = estimate({500, 6, v}, o);
+    ASSERT_FALSE(plain.end || fast.end || rescaled.end);
+    EXPECT_TRUE(plain.em.converged && fast.em.converged);
+    EXPECT_LT(fast.em.passes, plain.em.passes);
+    EXPECT_NEAR(fast.log_likelihood, plain.log_likelihood, 1e-9 * std::fabs(plain.log_likelihood));
+    for (std::size_t i = 0; i < plain.covariances.size(); ++i) {
+        EXPECT_NEAR(fast.covariances[i], plain.covariances[i], 1e-7 * std::fabs(plain.covariances[i]) + 1e-12);
+        EXPECT_NEAR(rescaled.covariances[i], fast.covariances[i] * 500.0 / 499.0, 1e-12 * std::fabs(fast.covariances[i]));
+    }
+    // The legacy estimator's covariances (divisor N - 1, a correction scaled
+    // by N/(N-1)) differ from the maximum-likelihood ones.
+    const EstimateResult legacy = estimate({500, 6, v}, {});
+    EXPECT_TRUE(std::isnan(legacy.log_likelihood));
+    EXPECT_NE(legacy.covariances[0], plain.covariances[0]);
+}
+
 TEST(Estimate, WhatEndsARunComesBackAsItsReport) {
     // A constant variable: its pivot is zero.
     std::vector<double> v = sample(50, 3, 1, 4);

@@ -1,0 +1,91 @@
+// Maximum likelihood for the multivariate normal with values missing at
+// random: the textbook EM (E-step: the conditional means of the missing
+// values given the observed ones, and their conditional covariances; M-step:
+// the means and the covariances with divisor N of the completed sums), the
+// observed-data log-likelihood, and the SQUAREM acceleration of the EM map.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "estimate/em.h"
+#include "state/run.h"
+
+namespace talvo {
+
+// The parameters: K means and the K x K covariances with divisor N, row
+// after row (both triangles).
+struct Normal {
+    std::int32_t K = 0;
+    std::vector<double> mean, cov;
+
+    explicit Normal(std::int32_t k = 0)
+        : K(k), mean(static_cast<std::size_t>(k)), cov(static_cast<std::size_t>(k) * static_cast<std::size_t>(k)) {}
+    double& sigma(std::int32_t i, std::int32_t j) {
+        return cov[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
+    }
+    double sigma(std::int32_t i, std::int32_t j) const {
+        return cov[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
+    }
+};
+
+// The cases of each pattern, made once from the coded data: pattern L's
+// cases, ascending, are cases[at[L] .. at[L+1]).
+struct PatternCases {
+    std::vector<std::int32_t> at, cases;
+};
+PatternCases group_cases(const Run& run);
+
+// The observed-data log-likelihood at theta (with the constant term),
+// summed over the patterns in ascending order and within each over its
+// cases in ascending order. A covariance matrix whose observed blocks are
+// not positive definite ends the run with the invalid-operation fault.
+double log_likelihood(const Run& run, const PatternCases& groups, const Normal& theta);
+
+// One evaluation of the EM map: the E-step at theta fills the missing
+// values of X with their conditional means; `next` gets the M-step's
+// parameters. Returns the log-likelihood at theta.
+double ml_step(Run& run, const PatternCases& groups, const Normal& theta, Normal& next);
+
+// The largest change from a to b of a mean relative to the square root of
+// its variance, and of a covariance relative to the square root of the
+// product of the two variances (the variances of b).
+double relative_change(const Normal& a, const Normal& b);
+
+// True when the covariance matrix is positive definite (its Cholesky
+// factor exists with positive pivots).
+bool positive_definite(const Normal& theta);
+
+struct MlOptions {
+    std::int32_t max_passes = 1000;  // evaluations of the EM map
+    double criterion = 1e-8;         // on relative_change between two passes
+    bool accelerate = false;         // SQUAREM (SqS3)
+    PassObserver* observer = nullptr;
+};
+
+struct MlFacts {
+    std::int32_t passes = 0;             // evaluations of the EM map
+    std::int32_t likelihood_checks = 0;  // evaluations of the log-likelihood alone
+    std::int32_t rejected = 0;           // extrapolated steps refused (acceleration)
+    bool converged = false;
+    double last_change = 0.0;
+    double log_likelihood = 0.0;  // at the estimates
+};
+
+// From the start values in theta to the estimates in theta; the missing
+// values of X are left filled by the E-step at the estimates.
+MlFacts ml_em(Run& run, Normal& theta, const MlOptions& options);
+
+// The maximum-likelihood passes of a run from its start values in SS, with
+// the run's pass limit (evaluations of the EM map), criterion (on
+// relative_change) and acceleration. Afterwards COV holds the estimates
+// (covariances with divisor N, or N - 1 when the run asks for it), SS their
+// sums and B the regressions on them (for the residuals), and X the missing
+// values filled with their conditional means. theta gets the estimates.
+EmFacts ml_passes(Run& run, PassObserver* observer, Normal& theta, MlFacts& facts);
+
+// The parameters the start values give: the means and covariances (divisor
+// N) of the moment matrix built from SS.
+Normal normal_from_sums(const Run& run);
+
+}  // namespace talvo
