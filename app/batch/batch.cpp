@@ -253,7 +253,14 @@ int run_batch(int argc, char** argv) {
         return failed(std::string(kNoStorage));
     }
     const std::string fmt = o.format.empty() ? default_format(t.K) : o.format;
-    if (std::string e = check_format(fmt, t.K); !e.empty()) return usage(e);
+    if (std::string e = check_format(fmt, t.K); !e.empty()) {
+        if (!o.format.empty()) return usage(e);
+        // The default writes a row of values on one line, which has room
+        // for so many only.
+        return failed(o.data + ": " + std::to_string(t.K) + " variables: a row of the result files would be " +
+                      std::to_string(std::int64_t{24} * t.K) + " characters long, more than a line can hold (" +
+                      std::to_string(format::kMaxRecord) + ")");
+    }
     if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
     Run run;
     set_parameters(run, o, t, fmt);

@@ -60,6 +60,16 @@ std::vector<std::string> split_commas(std::string_view text) {
     }
 }
 
+// The long options that "--NAME" abbreviates, separated by commas.
+std::string matches(const std::string& given) {
+    std::string all;
+    if (given.size() < 3 || given.compare(0, 2, "--") != 0) return all;
+    for (const option& l : kLong)
+        if (l.name && std::string_view(l.name).starts_with(std::string_view(given).substr(2)))
+            all += (all.empty() ? "--" : ", --") + std::string(l.name);
+    return all;
+}
+
 // One option and its value into the options; "" or what is wrong.
 std::string take(int c, std::string_view value, Options& o) {
     const std::string quoted = " '" + std::string(value) + "'";
@@ -100,7 +110,13 @@ std::string take(int c, std::string_view value, Options& o) {
             o.max_passes = n;
             return "";
         case Criterion:
-            if (!read_number(value, x) || x < 0.0) return "--criterion" + quoted + ": a number of at least 0 is needed";
+            // A run stops when the largest change is below the criterion: 0
+            // (or a number so small that it reads as 0) is never met.
+            if (!read_number(value, x) || !(x >= 0.0) || std::isinf(x))
+                return "--criterion" + quoted + ": a positive number is needed";
+            if (x == 0.0)
+                return "--criterion" + quoted + ": a positive number is needed (this one reads as 0, which no change " +
+                       "is ever below)";
             o.criterion = x;
             return "";
         case All: o.all = true; return "";
@@ -159,8 +175,16 @@ Command parse_command_line(int argc, char** argv) {
         }
         const std::string given = argv[optind - 1];
         if (c == '?') {
+            // getopt tells a value given to an option that takes none by
+            // that option's code, and an unknown short option by its letter.
+            for (const option& l : kLong)
+                if (l.name && l.has_arg == no_argument && l.val == optopt)
+                    return usage("option '--" + std::string(l.name) + "' takes no value");
             if (optopt != 0 && optopt < 256) return usage("unknown option '-" + std::string(1, char(optopt)) + "'");
-            return usage("unknown option '" + given.substr(0, given.find('=')) + "'");
+            const std::string name = given.substr(0, given.find('='));
+            if (std::string all = matches(name); all.find(',') != std::string::npos)
+                return usage("option '" + name + "' is ambiguous: " + all);
+            return usage("unknown option '" + name + "'");
         }
         if (c == ':') return usage("option '" + given + "' needs a value");
         std::string error = take(c, optarg ? std::string_view(optarg) : std::string_view(), cmd.options);
