@@ -12,6 +12,7 @@
 
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
+#include "app/batch/start.h"
 #include "app/batch/table.h"
 #include "app/intake.h"
 #include "base/sysio.h"
@@ -34,8 +35,7 @@ int failed(const std::string& e) {
 }
 
 // What usually lies behind a run that ended early.
-std::string hint(const RunEnd& end, bool start_file) {
-    if (start_file) return "talvo-batch: a start-value file holds K rows of K covariances, then a row of K means\n";
+std::string hint(const RunEnd& end) {
     if (end.kind != RunEnd::Kind::MathFault) return "";
     if (end.number == static_cast<int>(Fault::Overflow))
         return "talvo-batch: values so large that their products overflow: rescale the data\n";
@@ -96,23 +96,13 @@ struct Progress {
     }
 };
 
-// A start-value file that can be read: "" or what is wrong.
-std::string check_start_file(const Options& o) {
-    if (o.start != Start::File) return "";
-    int fd = ::open(o.start_file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return o.start_file + ": cannot be opened: " + std::strerror(errno);
-    struct stat st;
-    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    if (folder) return o.start_file + ": is a folder, not a start-value file";
-    return "";
-}
-
 // The phases of talvo on the checked data, without its pauses: the log
 // takes the console's lines, and the results go to the output folder.
 class BatchSteps final : public RunSteps, PassObserver {
 public:
-    BatchSteps(const Options& o, Table& t, Console& log) : o_(o), t_(t), log_(log) { files_.names.folder = o.out; }
+    BatchSteps(const Options& o, Table& t, const Mat& start, Console& log) : o_(o), t_(t), start_(start), log_(log) {
+        files_.names.folder = o.out;
+    }
 
     void read_data(Run& run) override {
         fill_data(o_, t_, run);
@@ -120,7 +110,11 @@ public:
     }
     void data_read(const Run& run) override { show_first_cases(log_, run); }
     void patterns_found(const Run& run) override { report_missingness(log_, run); }
-    void read_start_values(const Run& run, Mat& SVC) override { read_start_file(o_.start_file, run.K, SVC); }
+    // The values read before the run.
+    void read_start_values(const Run& run, Mat& SVC) override {
+        for (std::int32_t I = 0; I <= run.K; ++I)
+            for (std::int32_t J = 1; J <= run.K; ++J) SVC(I, J) = start_(I, J);
+    }
     PassObserver* observer() override { return this; }
     void estimated(Run& run, const EmFacts&) override {
         write_results(run, files_);
@@ -149,6 +143,7 @@ public:
 private:
     const Options& o_;
     Table& t_;
+    const Mat& start_;
     Console& log_;
     ResultFiles files_;
     std::vector<double> changes_;  // the largest change of each pass, pass 0 first
@@ -189,7 +184,7 @@ void set_parameters(Run& run, const Options& o, const Table& t, const std::strin
 }
 
 // The run, its log and its verdict; the exit status.
-int run_and_report(const Options& o, Table& t, Run& run) {
+int run_and_report(const Options& o, Table& t, const Mat& start, Run& run) {
     const std::string log_name = in_folder(o, std::string(kLogName));
     const int log = ::open(log_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (log < 0) return failed(log_name + ": cannot be written: " + std::strerror(errno));
@@ -201,14 +196,12 @@ int run_and_report(const Options& o, Table& t, Run& run) {
         ::close(log);
     };
 
-    BatchSteps steps(o, t, con);
+    BatchSteps steps(o, t, start, con);
     const RunOutcome out = run_estimation(run, steps);
     if (out.end) {
         const std::string why = report_line(*out.end);
-        const bool start_file = o.start == Start::File && out.end->kind == RunEnd::Kind::IoError &&
-                                out.end->file == trim_name(o.start_file);
         finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(*out.end, start_file));
+        write_all(2, "talvo-batch: " + why + "\n" + hint(*out.end));
         return kFailed;
     }
     if (!steps.trouble().empty()) {
@@ -261,10 +254,13 @@ int run_batch(int argc, char** argv) {
                       std::to_string(std::int64_t{24} * t.K) + " characters long, more than a line can hold (" +
                       std::to_string(format::kMaxRecord) + ")");
     }
+    Mat start;
+    if (o.start == Start::File)
+        if (std::string e = read_start_values(o, t.K, start); !e.empty()) return failed(e);
     if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
     Run run;
     set_parameters(run, o, t, fmt);
-    return run_and_report(o, t, run);
+    return run_and_report(o, t, start, run);
 }
 
 }  // namespace talvo::batch

@@ -104,7 +104,7 @@ TEST(CommandLine, NaWordsAndStartValues) {
     EXPECT_EQ(back.start_file, "");
 
     EXPECT_EQ(accepted({"--attrition", "1e-3,-4", "d.csv"}).b1, -4.0);
-    EXPECT_EQ(accepted({"--criterion", "0", "d.csv"}).criterion, 0.0);
+    EXPECT_EQ(accepted({"--criterion", "0.5", "d.csv"}).criterion, 0.5);
     EXPECT_EQ(accepted({"--missing", "1e3", "d.csv"}).missing, 1000.0);
     EXPECT_EQ(accepted({"--cases", "2147483647", "d.csv"}).cases, 2147483647);
     EXPECT_EQ(accepted({"--", "-d.csv"}).data, "-d.csv");
