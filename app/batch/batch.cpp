@@ -12,6 +12,7 @@
 
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
+#include "app/batch/staging.h"
 #include "app/batch/start.h"
 #include "app/batch/table.h"
 #include "app/intake.h"
@@ -100,16 +101,25 @@ struct Progress {
 // takes the console's lines, and the results go to the output folder.
 class BatchSteps final : public RunSteps, PassObserver {
 public:
-    BatchSteps(const Options& o, Table& t, const Mat& start, Console& log) : o_(o), t_(t), start_(start), log_(log) {
-        files_.names.folder = o.out;
+    BatchSteps(const Options& o, Table& t, const Mat& start, Console& log, const Staging& staging)
+        : o_(o), t_(t), start_(start), log_(log), staging_(staging) {
+        ResultNames& names = files_.names;
+        names.folder = o.out;
+        for (std::string* name : {&names.cov, &names.ptn, &names.dat, &names.res}) *name = staged_name(*name);
     }
 
     void read_data(Run& run) override {
         fill_data(o_, t_, run);
         std::string().swap(t_.text);  // the file's bytes are no longer needed
     }
-    void data_read(const Run& run) override { show_first_cases(log_, run); }
-    void patterns_found(const Run& run) override { report_missingness(log_, run); }
+    void data_read(const Run& run) override {
+        show_first_cases(log_, run);
+        log_written();
+    }
+    void patterns_found(const Run& run) override {
+        report_missingness(log_, run);
+        log_written();
+    }
     // The values read before the run.
     void read_start_values(const Run& run, Mat& SVC) override {
         for (std::int32_t I = 0; I <= run.K; ++I)
@@ -122,11 +132,12 @@ public:
         progress_.clear();
         if (files_.cov.starred() > 0)
             write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
-        if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names);
+        if (o_.csv)
+            trouble_ = write_csv_files(o_, run, t_.names, [&](const std::string& n) { return staging_.path(n); });
         if (o_.plot && trouble_.empty()) {
             for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
                                      {"patterns.svg", patterns_svg(run, t_.names)}}) {
-                Writer w(in_folder(o_, name));
+                Writer w(staging_.path(name));
                 w.out() = svg;
                 if (trouble_ = w.finish(); !trouble_.empty()) break;
             }
@@ -145,11 +156,18 @@ private:
     Table& t_;
     const Mat& start_;
     Console& log_;
+    const Staging& staging_;
     ResultFiles files_;
     std::vector<double> changes_;  // the largest change of each pass, pass 0 first
     Progress progress_;
     const bool terminal_ = isatty(2) == 1;
     std::string trouble_;
+
+    // A log that cannot be written ends the run: it is the run's record.
+    void log_written() const {
+        if (int e = log_.output_error())
+            stop(in_folder(o_, std::string(kLogName)) + ": cannot be written: " + std::strerror(e));
+    }
 
     // The log line of each pass after the start values, as talvo writes it,
     // and the progress line on a terminal.
@@ -159,6 +177,7 @@ private:
         if (report.pass >= 1) {
             const format::Item items[] = {format::Item::of_int(report.pass), format::Item::of(report.largest_change)};
             log_.write(log_line, items);
+            log_written();
         }
         if (terminal_) progress_(report);
     }
@@ -183,44 +202,63 @@ void set_parameters(Run& run, const Options& o, const Table& t, const std::strin
     run.OUTFMT = fmt;
 }
 
-// The run, its log and its verdict; the exit status.
-int run_and_report(const Options& o, Table& t, const Mat& start, Run& run) {
+// The run, its log and its verdict; the exit status. The results are put
+// in place at a normal end only, and before the log's last line.
+int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Staging& staging) {
     const std::string log_name = in_folder(o, std::string(kLogName));
     const int log = ::open(log_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (log < 0) return failed(log_name + ": cannot be written: " + std::strerror(errno));
+    staging.set_log(log);
     Console con(-1, log);
-    for (const std::string& line : head(o, t, run)) con.line(" " + line);
+    auto log_fault = [&](int e) { return e ? log_name + ": cannot be written: " + std::strerror(e) : std::string(); };
+    // The last line, and the log closed: "" or what went wrong.
     auto finish = [&](const std::string& last) {
         con.line(" " + last);
         con.close_line();
-        ::close(log);
+        staging.set_log(-1);
+        int e = con.output_error();
+        if (::close(log) != 0 && e == 0) e = errno;
+        return log_fault(e);
     };
+    for (const std::string& line : head(o, t, run)) con.line(" " + line);
+    if (con.output_error()) {
+        const std::string e = log_fault(con.output_error());
+        staging.set_log(-1);
+        ::close(log);
+        return failed(e);
+    }
 
-    BatchSteps steps(o, t, start, con);
+    BatchSteps steps(o, t, start, con, staging);
     const RunOutcome out = run_estimation(run, steps);
-    if (out.end) {
-        const std::string why = report_line(*out.end);
-        finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(*out.end));
-        return kFailed;
-    }
-    if (!steps.trouble().empty()) {
-        finish("failed: " + steps.trouble());
-        return failed(steps.trouble());
-    }
-
-    const EmFacts& em = out.em;
     std::string verdict;
-    if (em.converged) {
-        verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
-        if (em.complete) verdict += ": no value is missing";
-    } else {
-        verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
-                  shortest(em.last_change);
+    {
+        SignalsHeld held;
+        if (out.end || !steps.trouble().empty()) {
+            staging.discard();
+            const std::string why = out.end ? report_line(*out.end) : steps.trouble();
+            finish("failed: " + why);
+            write_all(2, "talvo-batch: " + why + "\n" + (out.end ? hint(*out.end) : ""));
+            return kFailed;
+        }
+        const EmFacts& em = out.em;
+        if (em.converged) {
+            verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
+            if (em.complete) verdict += ": no value is missing";
+        } else {
+            verdict = "not converged: pass limit " + std::to_string(o.max_passes) + " reached, largest change " +
+                      shortest(em.last_change);
+        }
+        if (std::string e = staging.commit(); !e.empty()) {
+            finish("failed: " + e);
+            return failed(e);
+        }
+        if (std::string e = finish(verdict); !e.empty()) {
+            staging.withdraw();
+            return failed(e);
+        }
     }
-    finish(verdict);
     write_all(1, verdict + "\n");
-    return em.converged ? kConverged : kNotConverged;
+    return out.em.converged ? kConverged : kNotConverged;
 }
 
 }  // namespace
@@ -257,10 +295,15 @@ int run_batch(int argc, char** argv) {
     Mat start;
     if (o.start == Start::File)
         if (std::string e = read_start_values(o, t.K, start); !e.empty()) return failed(e);
-    if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
+    // From here a signal removes what the run has written of its results.
+    Staging staging(o);
+    {
+        SignalsHeld held;
+        if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
+    }
     Run run;
     set_parameters(run, o, t, fmt);
-    return run_and_report(o, t, start, run);
+    return run_and_report(o, t, start, run, staging);
 }
 
 }  // namespace talvo::batch
