@@ -215,13 +215,14 @@ Estimation:
                          start values (default listwise); FILE holds K rows of
                          covariances and a row of means, as temp.cov does
       --max-passes N     pass limit (default 200)
-      --criterion X      convergence criterion (default 1.0E-5 in single precision)
+      --criterion X      convergence criterion, positive (default 1.0E-5 in
+                         single precision)
       --attrition B0,B1  fill the single missing value of a case with
                          B0 + B1 x its prediction
 Results:
   -o, --out DIR          folder of the results (default: the current folder);
                          created when missing
-  -f, --force            replace result files that exist
+  -f, --force            replace or remove the outputs of an earlier run there
       --format TEXT      format of temp.cov, temp.dat and temp.res
                          (default: (KE24.16E3), 16 significant digits)
       --all              also temp.ptn, temp.dat and temp.res
@@ -232,7 +233,8 @@ Results:
   -V, --version          show the version and end
 
 Exit status: 0 converged, 3 not converged (pass limit reached), 1 failed
-(nothing estimated), 2 the command line cannot be used.
+(nothing estimated), 2 the command line cannot be used. Results are written
+whole or not at all: a run that fails or is interrupted leaves only its log.
 )";
 }
 

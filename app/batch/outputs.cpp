@@ -85,15 +85,21 @@ std::string prepare_folder(const Options& o) {
     }
 
     // The folder is this run's: what an earlier run left goes, so that a run
-    // that fails leaves nothing beside its log. The data file stays (it is
-    // read by now, and replaced only by a result of this run).
-    struct stat data;
-    const bool data_known = stat(o.data.c_str(), &data) == 0;
+    // that fails leaves nothing beside its log. The data file and the
+    // start-value file stay: they are read by now, and replaced only by a
+    // result of this run (a start-value file is named in the log).
+    std::vector<struct stat> inputs;
+    for (const std::string* input : {&o.data, &o.start_file}) {
+        struct stat st;
+        if (!input->empty() && stat(input->c_str(), &st) == 0) inputs.push_back(st);
+    }
     for (const std::string& f : output_files()) {
         for (const std::string& name : {in_folder(o, staged_name(f)), in_folder(o, f)}) {
             struct stat st;
             if (lstat(name.c_str(), &st) != 0) continue;
-            if (data_known && st.st_dev == data.st_dev && st.st_ino == data.st_ino) continue;
+            if (std::any_of(inputs.begin(), inputs.end(),
+                            [&](const struct stat& in) { return in.st_dev == st.st_dev && in.st_ino == st.st_ino; }))
+                continue;
             if (::unlink(name.c_str()) != 0) return name + ": cannot be removed: " + std::strerror(errno);
         }
     }

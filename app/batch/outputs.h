@@ -27,8 +27,9 @@ std::string staged_name(const std::string& name);
 // Creates the output folder when it is missing and proves that files can be
 // made in it. Outputs of an earlier run there, those this run writes and
 // those it does not (which would stand beside its results as if they were
-// its own), are refused by name, or removed with --force (the data file
-// excepted); so are temporary files a killed run left. "" or what is wrong.
+// its own), are refused by name, or removed with --force (the data and
+// start-value files excepted); so are temporary files a killed run left.
+// "" or what is wrong.
 std::string prepare_folder(const Options& o);
 
 // "" or what is wrong with a format text for rows of K values: a fault of

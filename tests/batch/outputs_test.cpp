@@ -122,12 +122,22 @@ TEST_F(Outputs, PrepareFolder) {
     for (const auto& e : fs::directory_iterator("res/a/b")) left.push_back(e.path().filename());
     EXPECT_EQ(left, std::vector<std::string>{"notes.txt"});
 
-    // The data file is never removed, even when it bears an output's name.
+    // The data and start-value files are never removed, even when they bear
+    // an output's name (a run that starts from the last one's estimates).
     std::ofstream("res/a/b/completed.csv") << "1,2\n3,4\n";
+    std::ofstream("res/a/b/temp.cov") << "1 0\n0 1\n0 0\n";
+    std::ofstream("res/a/b/temp.res") << "old";
     o.data = "res/a/b/completed.csv";
+    o.start = Start::File;
+    o.start_file = "res/a/b/temp.cov";
     EXPECT_EQ(prepare_folder(o), "");
     EXPECT_EQ(slurp("res/a/b/completed.csv"), "1,2\n3,4\n");
+    EXPECT_EQ(slurp("res/a/b/temp.cov"), "1 0\n0 1\n0 0\n");
+    EXPECT_FALSE(fs::exists("res/a/b/temp.res"));
     fs::remove("res/a/b/completed.csv");
+    fs::remove("res/a/b/temp.cov");
+    o.start = Start::Listwise;
+    o.start_file = "";
 
     // The current folder: the names alone. A dangling link is in the way too.
     Options here;
