@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "base/errors.h"
 #include "helpers.h"
 
@@ -73,6 +75,21 @@ TEST(Console, AFailingReadIsReported) {
     std::string s;
     EXPECT_EQ(con.read_line(s), err::ReadFailure);
     close(dir);
+}
+
+// A write to the output that fails is dropped, the run going on, and
+// the first failure kept for whoever asks (talvo-batch's log).
+TEST(Console, AFailingWriteIsKept) {
+    TestConsole t;
+    t.con.line(" fine");
+    EXPECT_EQ(t.con.output_error(), 0);
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    Console con(-1, full);
+    con.line(" dropped");
+    con.close_line();
+    EXPECT_EQ(con.output_error(), ENOSPC);
+    close(full);
 }
 
 }  // namespace

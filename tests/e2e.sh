@@ -7,6 +7,7 @@
 #   expected/stdout, expected/stderr, expected/status
 #   expected/files/  every file the run creates or changes, byte for byte;
 #                    every other file must be an unchanged file of in/
+#   expected/gone    the files of in/ that the run removes, one a line (optional)
 # The program runs in a fresh temporary folder, its answers piped in and its
 # output streams redirected to files.
 # Usage: e2e.sh PROGRAM CASES_FOLDER [CASE...]
@@ -36,6 +37,9 @@ for c in "${cases[@]}"; do
     tmp=$(mktemp -d /tmp/talvo-e2e-XXXXXX)
     mkdir "$tmp/run" "$tmp/want"
     for d in in expected/files; do [ -d "$case_dir/$d" ] && cp -a "$case_dir/$d/." "$tmp/want/"; done
+    if [ -f "$case_dir/expected/gone" ]; then
+        while IFS= read -r f; do rm -f "$tmp/want/$f"; done <"$case_dir/expected/gone"
+    fi
     [ -d "$case_dir/in" ] && cp -a "$case_dir/in/." "$tmp/run/"
     args=()
     [ -f "$case_dir/args" ] && mapfile -t args <"$case_dir/args"

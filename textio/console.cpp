@@ -22,7 +22,7 @@ Console::Console(int in_fd, int out_fd, int err_fd) : in_(in_fd), out_(out_fd), 
 void Console::emit(std::string_view bytes) {
     // A reader that went away must not stop the run from writing its
     // result files: what cannot be shown is dropped.
-    write_all(out_, bytes);
+    if (int e = write_all(out_, bytes); e != 0 && out_error_ == 0) out_error_ = e;
 }
 
 void Console::record(std::string_view rec, bool line_end) {

@@ -53,6 +53,11 @@ public:
     // A run-time error or floating-point fault report, on the error output.
     void report(std::string_view text);
 
+    // The errno of the first write to the output that failed, or 0. What
+    // cannot be written is dropped all the same; a caller for whom the
+    // output is a record (a log file) asks.
+    int output_error() const { return out_error_; }
+
 private:
     int in_, out_, err_;
     bool shared_ = false;
@@ -63,6 +68,7 @@ private:
     std::size_t inpos_ = 0;
     bool eof_ = false;
     bool read_failed_ = false;
+    int out_error_ = 0;
     format::Buffers buffers_;
 
     void emit(std::string_view bytes);

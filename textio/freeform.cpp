@@ -19,6 +19,7 @@ FreeFormReader::FreeFormReader(int fd, std::string name) : fd_(fd), name_(std::m
 bool FreeFormReader::more() {
     if (eof_) return false;
     // Keep the unread part (a byte or two at most) and read behind it.
+    consumed_ += pos_;
     std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
     end_ -= pos_;
     pos_ = 0;

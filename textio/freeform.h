@@ -50,6 +50,12 @@ public:
         skip_line();
     }
 
+    // How many bytes of the file lie before the reading position: inside a
+    // store() call, those up to the end of the item giving the value; after
+    // a statement, up to the start of the next line; after an error, up to
+    // where the reading stopped.
+    std::uint64_t offset() const { return consumed_ + pos_; }
+
 private:
     // One value, a run of equal values (r*c), null values (r* or a comma
     // with nothing before it) or a slash.
@@ -64,6 +70,7 @@ private:
     std::string name_;
     std::vector<char> buf_;  // a fixed block; no item ever needs more
     std::size_t pos_ = 0, end_ = 0;
+    std::uint64_t consumed_ = 0;  // bytes of the file before buf_[0]
     bool eof_ = false;
     bool failed_ = false;
     bool expect_value_ = true;  // a comma now gives a null value

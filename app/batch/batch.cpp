@@ -12,6 +12,8 @@
 
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
+#include "app/batch/staging.h"
+#include "app/batch/start.h"
 #include "app/batch/table.h"
 #include "app/batch/trust.h"
 #include "app/intake.h"
@@ -34,8 +36,7 @@ int failed(const std::string& e) {
 }
 
 // What usually lies behind a run that ended early.
-std::string hint(const Options& o, const Run& run, const RunEnd& end, bool start_file) {
-    if (start_file) return "talvo-batch: a start-value file holds K rows of K covariances, then a row of K means\n";
+std::string hint(const Options& o, const Run& run, const RunEnd& end) {
     const std::string h = fault_hint(o, run, end);
     return h.empty() ? "" : "talvo-batch: " + h + "\n";
 }
@@ -96,40 +97,42 @@ struct Progress {
     }
 };
 
-// A start-value file that can be read: "" or what is wrong.
-std::string check_start_file(const Options& o) {
-    if (o.start != Start::File) return "";
-    int fd = ::open(o.start_file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return o.start_file + ": cannot be opened: " + std::strerror(errno);
-    struct stat st;
-    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    if (folder) return o.start_file + ": is a folder, not a start-value file";
-    return "";
-}
-
 // The phases of talvo on the checked data, without its pauses: the log
 // takes the console's lines, and the results go to the output folder.
 class BatchSteps final : public RunSteps, PassObserver {
 public:
-    BatchSteps(const Options& o, Table& t, Console& log) : o_(o), t_(t), log_(log) { files_.names.folder = o.out; }
+    BatchSteps(const Options& o, Table& t, const Mat& start, Console& log, const Staging& staging)
+        : o_(o), t_(t), start_(start), log_(log), staging_(staging) {
+        ResultNames& names = files_.names;
+        names.folder = o.out;
+        for (std::string* name : {&names.cov, &names.ptn, &names.dat, &names.res}) *name = staged_name(*name);
+    }
 
     void read_data(Run& run) override {
         fill_data(o_, t_, run);
         std::string().swap(t_.text);  // the file's bytes are no longer needed
     }
-    void data_read(const Run& run) override { show_first_cases(log_, run); }
+    void data_read(const Run& run) override {
+        show_first_cases(log_, run);
+        log_written();
+    }
     void patterns_found(const Run& run) override {
         const std::vector<std::string> lines = summary_lines(run);
         for (std::size_t i = 0; i < lines.size(); ++i) log_.line((i == 0 ? "0" : " ") + lines[i]);
+        log_written();
     }
     void start_values_set(const Run& run) override {
         for (const std::string& note : start_notes(o_, run)) {
             log_.line(" " + note);
             write_all(2, "talvo-batch: " + note + "\n");
         }
+        log_written();
     }
-    void read_start_values(const Run& run, Mat& SVC) override { read_start_file(o_.start_file, run.K, SVC); }
+    // The values read before the run.
+    void read_start_values(const Run& run, Mat& SVC) override {
+        for (std::int32_t I = 0; I <= run.K; ++I)
+            for (std::int32_t J = 1; J <= run.K; ++J) SVC(I, J) = start_(I, J);
+    }
     PassObserver* observer() override { return this; }
     void estimated(Run& run, const EmFacts&) override {
         write_results(run, files_);
@@ -138,11 +141,12 @@ public:
         if (files_.cov.starred() > 0)
             write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
         warning_ = near_singular_warning(run, t_.names);
-        if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names);
+        if (o_.csv)
+            trouble_ = write_csv_files(o_, run, t_.names, [&](const std::string& n) { return staging_.path(n); });
         if (o_.plot && trouble_.empty()) {
             for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
                                      {"patterns.svg", patterns_svg(run, t_.names)}}) {
-                Writer w(in_folder(o_, name));
+                Writer w(staging_.path(name));
                 w.out() = svg;
                 if (trouble_ = w.finish(); !trouble_.empty()) break;
             }
@@ -161,18 +165,29 @@ public:
 private:
     const Options& o_;
     Table& t_;
+    const Mat& start_;
     Console& log_;
+    const Staging& staging_;
     ResultFiles files_;
     std::vector<double> changes_;  // the largest change of each pass, pass 0 first
     Progress progress_;
     const bool terminal_ = isatty(2) == 1;
     std::string trouble_, warning_;
 
+    // A log that cannot be written ends the run: it is the run's record.
+    void log_written() const {
+        if (int e = log_.output_error())
+            stop(in_folder(o_, std::string(kLogName)) + ": cannot be written: " + std::strerror(e));
+    }
+
     // The log line of each pass after the start values, and the progress
     // line on a terminal.
     void pass_checked(const PassReport& report) override {
         changes_.push_back(report.largest_change);
-        if (report.pass >= 1) log_.line(std::string(" ").append(pass_line(report)));
+        if (report.pass >= 1) {
+            log_.line(std::string(" ").append(pass_line(report)));
+            log_written();
+        }
         if (terminal_) progress_(report);
     }
 };
@@ -197,57 +212,75 @@ void set_parameters(Run& run, const Options& o, const Table& t, const std::strin
     run.EST = estimator_of(o);
 }
 
-// The run, its log and its verdict; the exit status.
-int run_and_report(const Options& o, Table& t, Run& run) {
+// The run, its log and its verdict; the exit status. The results are put
+// in place at a normal end only, and before the log's last line.
+int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Staging& staging) {
     const std::string log_name = in_folder(o, std::string(kLogName));
     const int log = ::open(log_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (log < 0) return failed(log_name + ": cannot be written: " + std::strerror(errno));
+    staging.set_log(log);
     Console con(-1, log);
-    for (const std::string& line : head(o, t, run)) con.line(" " + line);
+    auto log_fault = [&](int e) { return e ? log_name + ": cannot be written: " + std::strerror(e) : std::string(); };
+    // The last line, and the log closed: "" or what went wrong.
     auto finish = [&](const std::string& last) {
         con.line(" " + last);
         con.close_line();
-        ::close(log);
+        staging.set_log(-1);
+        int e = con.output_error();
+        if (::close(log) != 0 && e == 0) e = errno;
+        return log_fault(e);
     };
+    for (const std::string& line : head(o, t, run)) con.line(" " + line);
+    if (con.output_error()) {
+        const std::string e = log_fault(con.output_error());
+        staging.set_log(-1);
+        ::close(log);
+        return failed(e);
+    }
 
-    BatchSteps steps(o, t, con);
+    BatchSteps steps(o, t, start, con, staging);
     const RunOutcome out = run_estimation(run, steps);
-    if (out.end && out.end->kind == RunEnd::Kind::Degenerate) {
-        const std::vector<std::string> lines = degenerate_text(o, run, *out.end, t.names);
-        con.line(" failed: " + lines[0]);
-        for (std::size_t i = 1; i + 1 < lines.size(); ++i) con.line(" " + lines[i]);
-        finish(lines.back());
-        for (const std::string& line : lines) write_all(2, "talvo-batch: " + line + "\n");
-        return kFailed;
-    }
-    if (out.end) {
-        const std::string why = report_line(*out.end);
-        const bool start_file = o.start == Start::File && out.end->kind == RunEnd::Kind::IoError &&
-                                out.end->file == trim_name(o.start_file);
-        finish("failed: " + why);
-        write_all(2, "talvo-batch: " + why + "\n" + hint(o, run, *out.end, start_file));
-        return kFailed;
-    }
-    if (!steps.trouble().empty()) {
-        finish("failed: " + steps.trouble());
-        return failed(steps.trouble());
-    }
-
-    const EmFacts& em = out.em;
     std::string verdict;
-    if (em.converged) {
-        verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
-        if (em.complete) verdict += ": no value is missing";
-    } else {
-        verdict = pass_limit_verdict(o, em.last_change);
+    {
+        SignalsHeld held;
+        if (out.end && out.end->kind == RunEnd::Kind::Degenerate) {
+            staging.discard();
+            const std::vector<std::string> lines = degenerate_text(o, run, *out.end, t.names);
+            con.line(" failed: " + lines[0]);
+            for (std::size_t i = 1; i + 1 < lines.size(); ++i) con.line(" " + lines[i]);
+            finish(lines.back());
+            for (const std::string& line : lines) write_all(2, "talvo-batch: " + line + "\n");
+            return kFailed;
+        }
+        if (out.end || !steps.trouble().empty()) {
+            staging.discard();
+            const std::string why = out.end ? report_line(*out.end) : steps.trouble();
+            finish("failed: " + why);
+            write_all(2, "talvo-batch: " + why + "\n" + (out.end ? hint(o, run, *out.end) : ""));
+            return kFailed;
+        }
+        const EmFacts& em = out.em;
+        if (em.converged) {
+            verdict = "converged after " + std::to_string(em.passes) + (em.passes == 1 ? " pass" : " passes");
+            if (em.complete) verdict += ": no value is missing";
+        } else {
+            verdict = pass_limit_verdict(o, em.last_change);
+        }
+        if (!steps.warning().empty()) {
+            con.line(" " + steps.warning());
+            write_all(2, "talvo-batch: " + steps.warning() + "\n");
+        }
+        if (std::string e = staging.commit(); !e.empty()) {
+            finish("failed: " + e);
+            return failed(e);
+        }
+        if (std::string e = finish(verdict); !e.empty()) {
+            staging.withdraw();
+            return failed(e);
+        }
     }
-    if (!steps.warning().empty()) {
-        con.line(" " + steps.warning());
-        write_all(2, "talvo-batch: " + steps.warning() + "\n");
-    }
-    finish(verdict);
     write_all(1, verdict + "\n");
-    return em.converged ? kConverged : kNotConverged;
+    return out.em.converged ? kConverged : kNotConverged;
 }
 
 }  // namespace
@@ -273,11 +306,26 @@ int run_batch(int argc, char** argv) {
         return failed(std::string(kNoStorage));
     }
     const std::string fmt = o.format.empty() ? default_format(t.K) : o.format;
-    if (std::string e = check_format(fmt, t.K); !e.empty()) return usage(e);
-    if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
+    if (std::string e = check_format(fmt, t.K); !e.empty()) {
+        if (!o.format.empty()) return usage(e);
+        // The default writes a row of values on one line, which has room
+        // for so many only.
+        return failed(o.data + ": " + std::to_string(t.K) + " variables: a row of the result files would be " +
+                      std::to_string(std::int64_t{24} * t.K) + " characters long, more than a line can hold (" +
+                      std::to_string(format::kMaxRecord) + ")");
+    }
+    Mat start;
+    if (o.start == Start::File)
+        if (std::string e = read_start_values(o, t.K, start); !e.empty()) return failed(e);
+    // From here a signal removes what the run has written of its results.
+    Staging staging(o);
+    {
+        SignalsHeld held;
+        if (std::string e = prepare_folder(o); !e.empty()) return failed(e);
+    }
     Run run;
     set_parameters(run, o, t, fmt);
-    return run_and_report(o, t, run);
+    return run_and_report(o, t, start, run, staging);
 }
 
 }  // namespace talvo::batch

@@ -62,6 +62,16 @@ std::vector<std::string> split_commas(std::string_view text) {
     }
 }
 
+// The long options that "--NAME" abbreviates, separated by commas.
+std::string matches(const std::string& given) {
+    std::string all;
+    if (given.size() < 3 || given.compare(0, 2, "--") != 0) return all;
+    for (const option& l : kLong)
+        if (l.name && std::string_view(l.name).starts_with(std::string_view(given).substr(2)))
+            all += (all.empty() ? "--" : ", --") + std::string(l.name);
+    return all;
+}
+
 // One option and its value into the options; "" or what is wrong.
 std::string take(int c, std::string_view value, Options& o) {
     const std::string quoted = " '" + std::string(value) + "'";
@@ -105,7 +115,12 @@ std::string take(int c, std::string_view value, Options& o) {
         case Criterion:
         case AbsoluteCriterion: {
             const std::string name = c == Criterion ? "--criterion" : "--absolute-criterion";
-            if (!read_number(value, x) || x < 0.0) return name + quoted + ": a number of at least 0 is needed";
+            // A run stops when the largest change is below the criterion: 0
+            // (or a number so small that it reads as 0) is never met.
+            if (!read_number(value, x) || !(x >= 0.0) || std::isinf(x)) return name + quoted + ": a positive number is needed";
+            if (x == 0.0)
+                return name + quoted + ": a positive number is needed (this one reads as 0, which no change " +
+                       "is ever below)";
             if (o.criterion_set && o.absolute != (c == AbsoluteCriterion))
                 return name + ": --criterion and --absolute-criterion are two rules; give one";
             o.criterion = x;
@@ -174,8 +189,16 @@ Command parse_command_line(int argc, char** argv) {
         }
         const std::string given = argv[optind - 1];
         if (c == '?') {
+            // getopt tells a value given to an option that takes none by
+            // that option's code, and an unknown short option by its letter.
+            for (const option& l : kLong)
+                if (l.name && l.has_arg == no_argument && l.val == optopt)
+                    return usage("option '--" + std::string(l.name) + "' takes no value");
             if (optopt != 0 && optopt < 256) return usage("unknown option '-" + std::string(1, char(optopt)) + "'");
-            return usage("unknown option '" + given.substr(0, given.find('=')) + "'");
+            const std::string name = given.substr(0, given.find('='));
+            if (std::string all = matches(name); all.find(',') != std::string::npos)
+                return usage("option '" + name + "' is ambiguous: " + all);
+            return usage("unknown option '" + name + "'");
         }
         if (c == ':') return usage("option '" + given + "' needs a value");
         std::string error = take(c, optarg ? std::string_view(optarg) : std::string_view(), cmd.options);
@@ -207,7 +230,7 @@ Estimation:
                          covariances and a row of means, as temp.cov does
       --max-passes N     pass limit (default 200)
       --criterion X      stop when no mean or covariance changes by more than X
-                         relative to its scale (default 1e-6)
+                         relative to its scale (positive; default 1e-6)
       --absolute-criterion X
                          the dialog's rule instead: stop when no covariance
                          changes by more than X (the dialog's passes and files)
@@ -218,7 +241,7 @@ Estimation:
 Results:
   -o, --out DIR          folder of the results (default: the current folder);
                          created when missing
-  -f, --force            replace result files that exist
+  -f, --force            replace or remove the outputs of an earlier run there
       --format TEXT      format of temp.cov, temp.dat and temp.res
                          (default: (KE24.16E3), 16 significant digits)
       --all              also temp.ptn, temp.dat and temp.res
@@ -229,7 +252,8 @@ Results:
   -V, --version          show the version and end
 
 Exit status: 0 converged, 3 not converged (pass limit reached), 1 failed
-(nothing estimated), 2 the command line cannot be used.
+(nothing estimated), 2 the command line cannot be used. Results are written
+whole or not at all: a run that fails or is interrupted leaves only its log.
 )";
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -41,6 +42,14 @@ std::vector<std::string> planned_files(const Options& o) {
     return files;
 }
 
+std::vector<std::string> output_files() {
+    Options every;
+    every.all = every.csv = every.plot = true;
+    return planned_files(every);
+}
+
+std::string staged_name(const std::string& name) { return "." + name + ".partial"; }
+
 std::string prepare_folder(const Options& o) {
     std::error_code ec;
     std::filesystem::create_directories(o.out, ec);
@@ -51,17 +60,50 @@ std::string prepare_folder(const Options& o) {
     if (fd < 0) return o.out + ": the output folder cannot be written: " + std::strerror(errno);
     ::close(fd);
     ::unlink(probe.c_str());
-    if (o.force) return "";
-    std::string there;
-    int count = 0;
-    for (const std::string& f : planned_files(o)) {
+
+    const std::vector<std::string> planned = planned_files(o);
+    std::string ours, earlier;  // those this run writes, and those it does not
+    int n_ours = 0, n_earlier = 0;
+    for (const std::string& f : output_files()) {
         struct stat st;
         if (lstat(in_folder(o, f).c_str(), &st) != 0) continue;
-        there += (count++ ? ", " : "") + in_folder(o, f);
+        const bool planned_here = std::find(planned.begin(), planned.end(), f) != planned.end();
+        (planned_here ? ours : earlier) += ((planned_here ? n_ours++ : n_earlier++) ? ", " : "") + in_folder(o, f);
     }
-    if (count == 0) return "";
-    return there + (count == 1 ? " exists" : " exist") + "; give --force to replace " + (count == 1 ? "it" : "them") +
-           ", or another --out";
+    const int count = n_ours + n_earlier;
+    if (count > 0 && !o.force) {
+        const char* them = count == 1 ? "it" : "them";
+        if (n_earlier == 0)
+            return ours + (n_ours == 1 ? " exists" : " exist") + "; give --force to replace " + them +
+                   ", or another --out";
+        const std::string left = earlier +
+                                 (n_earlier == 1 ? " is an earlier run's output" : " are an earlier run's outputs") +
+                                 " that this run would not write";
+        if (n_ours == 0) return left + "; give --force to remove " + them + ", or another --out";
+        return ours + (n_ours == 1 ? " exists" : " exist") + ", and " + left +
+               "; give --force to replace and remove them, or another --out";
+    }
+
+    // The folder is this run's: what an earlier run left goes, so that a run
+    // that fails leaves nothing beside its log. The data file and the
+    // start-value file stay: they are read by now, and replaced only by a
+    // result of this run (a start-value file is named in the log).
+    std::vector<struct stat> inputs;
+    for (const std::string* input : {&o.data, &o.start_file}) {
+        struct stat st;
+        if (!input->empty() && stat(input->c_str(), &st) == 0) inputs.push_back(st);
+    }
+    for (const std::string& f : output_files()) {
+        for (const std::string& name : {in_folder(o, staged_name(f)), in_folder(o, f)}) {
+            struct stat st;
+            if (lstat(name.c_str(), &st) != 0) continue;
+            if (std::any_of(inputs.begin(), inputs.end(),
+                            [&](const struct stat& in) { return in.st_dev == st.st_dev && in.st_ino == st.st_ino; }))
+                continue;
+            if (::unlink(name.c_str()) != 0) return name + ": cannot be removed: " + std::strerror(errno);
+        }
+    }
+    return "";
 }
 
 std::string check_format(const std::string& text, std::int32_t K) {
@@ -109,8 +151,10 @@ std::string Writer::finish() {
     return error_ ? name_ + ": cannot be written: " + std::strerror(error_) : "";
 }
 
-std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names) {
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names,
+                            const PathOf& path) {
     const std::int32_t N = run.N, K = run.K;
+    auto where = [&](const std::string& name) { return path ? path(name) : in_folder(o, name); };
     auto header = [&](std::string& out, bool corner) {
         if (corner) out += "variable,";
         for (std::int32_t J = 1; J <= K; ++J) (out += csv_field(names[J - 1])) += J < K ? ',' : '\n';
@@ -119,20 +163,20 @@ std::string write_csv_files(const Options& o, const Run& run, const std::vector<
     auto row = [&](std::string& out, const Mat& m, std::int32_t I) {
         for (std::int32_t J = 1; J <= K; ++J) (out += shortest(m(I, J))) += J < K ? ',' : '\n';
     };
-    Writer cov(in_folder(o, "covariance.csv"));
+    Writer cov(where("covariance.csv"));
     header(cov.out(), true);
     for (std::int32_t I = 1; I <= K; ++I) {
         cov.out() += csv_field(names[I - 1]) + ",";
         row(cov.out(), run.COV, I);
     }
-    Writer means(in_folder(o, "means.csv"));
+    Writer means(where("means.csv"));
     header(means.out(), false);
     row(means.out(), run.COV, 0);
     for (Writer* w : {&cov, &means})
         if (std::string e = w->finish(); !e.empty()) return e;
     if (run.OPTOUT != 1) return "";
 
-    Writer data(in_folder(o, "completed.csv")), filled(in_folder(o, "filled.csv"));
+    Writer data(where("completed.csv")), filled(where("filled.csv"));
     header(data.out(), false);
     header(filled.out(), false);
     for (std::int32_t I = 1; I <= N; ++I) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,18 @@ inline constexpr std::string_view kLogName = "talvo.log";
 // The files this run writes into the output folder.
 std::vector<std::string> planned_files(const Options& o);
 
-// Creates the output folder when it is missing, proves that files can be
-// made in it, and refuses to replace files that exist unless forced; ""
-// or what is wrong.
+// Every file a run may write into the output folder, whatever it is asked.
+std::vector<std::string> output_files();
+
+// The name a result file has while it is written: hidden, beside its own.
+std::string staged_name(const std::string& name);
+
+// Creates the output folder when it is missing and proves that files can be
+// made in it. Outputs of an earlier run there, those this run writes and
+// those it does not (which would stand beside its results as if they were
+// its own), are refused by name, or removed with --force (the data and
+// start-value files excepted); so are temporary files a killed run left.
+// "" or what is wrong.
 std::string prepare_folder(const Options& o);
 
 // "" or what is wrong with a format text for rows of K values: a fault of
@@ -53,7 +63,10 @@ std::string in_folder(const Options& o, const std::string& name);
 
 // covariance.csv and means.csv in the output folder; with additional output
 // also completed.csv and filled.csv (1 where a value was filled in).
-// Numbers in their shortest exact form. "" or what went wrong.
-std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names);
+// Numbers in their shortest exact form. Each is written where `path` says
+// (none: under its own name). "" or what went wrong.
+using PathOf = std::function<std::string(const std::string& name)>;
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names,
+                            const PathOf& path = nullptr);
 
 }  // namespace talvo::batch

@@ -106,7 +106,7 @@ TEST(CommandLine, NaWordsAndStartValues) {
     EXPECT_EQ(back.start_file, "");
 
     EXPECT_EQ(accepted({"--attrition", "1e-3,-4", "d.csv"}).b1, -4.0);
-    EXPECT_EQ(accepted({"--criterion", "0", "d.csv"}).criterion, 0.0);
+    EXPECT_EQ(accepted({"--criterion", "0.5", "d.csv"}).criterion, 0.5);
     // The dialog's rule, its default given as talvo shows it.
     Options a = accepted({"--absolute-criterion", "9.999999747378752E-06", "d.csv"});
     EXPECT_TRUE(a.absolute);
@@ -144,7 +144,8 @@ TEST(CommandLine, Refusals) {
         {{"--bogus=3", "d.csv"}, "unknown option '--bogus'"},
         {{"-x", "d.csv"}, "unknown option '-x'"},
         {{"-fx", "d.csv"}, "unknown option '-x'"},
-        {{"--c", "d.csv"}, "unknown option '--c'"},  // --cases, --criterion or --csv
+        {{"--c", "d.csv"}, "option '--c' is ambiguous: --cases, --criterion, --csv"},
+        {{"--cr=-1", "d.csv"}, "--criterion '-1': a positive number is needed"},  // abbreviated: not ambiguous
         {{"d.csv", "--cases"}, "option '--cases' needs a value"},
         {{"d.csv", "-n"}, "option '-n' needs a value"},
         {{"--cases", "0", "d.csv"}, "--cases '0': a whole number of at least 1 is needed"},
@@ -155,9 +156,17 @@ TEST(CommandLine, Refusals) {
         {{"--cases", "2147483648", "d.csv"}, "--cases '2147483648': a whole number of at least 1 is needed"},
         {{"-k", "x", "d.csv"}, "--variables 'x': a whole number of at least 1 is needed"},
         {{"--max-passes", "-1", "d.csv"}, "--max-passes '-1': a whole number of at least 0 is needed"},
-        {{"--criterion", "-1e-5", "d.csv"}, "--criterion '-1e-5': a number of at least 0 is needed"},
-        {{"--criterion", "small", "d.csv"}, "--criterion 'small': a number of at least 0 is needed"},
-        {{"--absolute-criterion", "-1", "d.csv"}, "--absolute-criterion '-1': a number of at least 0 is needed"},
+        {{"--criterion", "-1e-5", "d.csv"}, "--criterion '-1e-5': a positive number is needed"},
+        {{"--criterion", "small", "d.csv"}, "--criterion 'small': a positive number is needed"},
+        {{"--criterion", "1e400", "d.csv"}, "--criterion '1e400': a positive number is needed"},
+        // No change is below 0: a criterion that is 0, or reads as 0, is never met.
+        {{"--criterion", "0", "d.csv"},
+         "--criterion '0': a positive number is needed (this one reads as 0, which no change is ever below)"},
+        {{"--criterion", "-0.0", "d.csv"},
+         "--criterion '-0.0': a positive number is needed (this one reads as 0, which no change is ever below)"},
+        {{"--criterion", "1e-400", "d.csv"},
+         "--criterion '1e-400': a positive number is needed (this one reads as 0, which no change is ever below)"},
+        {{"--absolute-criterion", "-1", "d.csv"}, "--absolute-criterion '-1': a positive number is needed"},
         {{"--criterion", "1e-6", "--absolute-criterion", "1e-5", "d.csv"},
          "--absolute-criterion: --criterion and --absolute-criterion are two rules; give one"},
         {{"--absolute-criterion", "1e-5", "--criterion", "1e-6", "d.csv"},
@@ -194,18 +203,21 @@ TEST(CommandLine, Refusals) {
     }
 }
 
-// An option that takes no value, given one ("--force=yes"), should be
-// refused by its own name. It is now told as an unknown option: "unknown
-// option '-f'" for --force, -h for --help, -V for --version (the short
-// letter the long option stands for), "unknown option '--header'" for the
-// others. Enabled once the refusal names the option and its fault.
-TEST(CommandLine, DISABLED_AnOptionThatTakesNoValueRefusedByItsName) {
+// An option that takes no value, given one, is refused by its own name,
+// whether written whole or abbreviated, and whatever else is on the line.
+TEST(CommandLine, AnOptionThatTakesNoValueRefusedByItsName) {
     for (std::string name : {"header", "all", "force", "csv", "plot", "help", "version"}) {
-        Command cmd = parse({"--" + name + "=yes", "d.csv"});
-        EXPECT_EQ(cmd.what, Command::What::Usage) << name;
-        EXPECT_NE(cmd.error.find("'--" + name), std::string::npos) << name << ": " << cmd.error;
-        EXPECT_EQ(cmd.error.find("unknown"), std::string::npos) << name << ": " << cmd.error;
+        for (std::string given : {"--" + name + "=yes", "--" + name.substr(0, 4) + "=", "--" + name + "=1"}) {
+            Command cmd = parse({"-n", "3", given, "d.csv"});
+            EXPECT_EQ(cmd.what, Command::What::Usage) << given;
+            EXPECT_EQ(cmd.error, "option '--" + name + "' takes no value") << given;
+        }
     }
+    // A value an option may take is still its own: --na=WORDS.
+    EXPECT_EQ(accepted({"--na=x", "d.csv"}).na_words, std::vector<std::string>{"x"});
+    // The smallest positive criterion there is, and a tiny one written out.
+    EXPECT_EQ(accepted({"--criterion", "5e-324", "d.csv"}).criterion, 5e-324);
+    EXPECT_EQ(accepted({"--criterion", "1e-300", "d.csv"}).criterion, 1e-300);
 }
 
 TEST(Numbers, DefaultFormat) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/staging.h"
 #include "helpers.h"
 #include "missing/coding.h"
 
@@ -86,26 +88,63 @@ TEST_F(Outputs, PrepareFolder) {
     EXPECT_TRUE(fs::is_empty("res/a/b"));  // the probe file is gone
     EXPECT_EQ(prepare_folder(o), "");
 
-    // Result files of this run that exist are refused by name; others are
-    // not in the way.
+    // The outputs of an earlier run are refused by name: those this run
+    // writes, and those it does not, which would stand beside its results.
     std::ofstream("res/a/b/temp.cov") << "old";
-    std::ofstream("res/a/b/temp.dat") << "old";
     EXPECT_EQ(prepare_folder(o), "res/a/b/temp.cov exists; give --force to replace it, or another --out");
     std::ofstream("res/a/b/talvo.log") << "old";
     EXPECT_EQ(prepare_folder(o),
               "res/a/b/talvo.log, res/a/b/temp.cov exist; give --force to replace them, or another --out");
+    std::ofstream("res/a/b/temp.dat") << "old";
+    EXPECT_EQ(prepare_folder(o),
+              "res/a/b/talvo.log, res/a/b/temp.cov exist, and res/a/b/temp.dat is an earlier run's output that this "
+              "run would not write; give --force to replace and remove them, or another --out");
     o.all = true;
     EXPECT_EQ(prepare_folder(o),
               "res/a/b/talvo.log, res/a/b/temp.cov, res/a/b/temp.dat exist; give --force to replace them, or another "
               "--out");
+    o.all = false;
+    fs::remove("res/a/b/talvo.log");
+    fs::remove("res/a/b/temp.cov");
+    std::ofstream("res/a/b/trace.svg") << "old";
+    EXPECT_EQ(prepare_folder(o),
+              "res/a/b/temp.dat, res/a/b/trace.svg are an earlier run's outputs that this run would not write; give "
+              "--force to remove them, or another --out");
+
+    // With --force every output of an earlier run goes before the run, and
+    // so do the temporary files of one that was killed; other files stay.
+    std::ofstream("res/a/b/temp.cov") << "old";
+    std::ofstream("res/a/b/.completed.csv.partial") << "old";
+    std::ofstream("res/a/b/notes.txt") << "mine";
     o.force = true;
     EXPECT_EQ(prepare_folder(o), "");
-    EXPECT_EQ(slurp("res/a/b/temp.cov"), "old");  // forcing replaces nothing yet
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator("res/a/b")) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"notes.txt"});
+
+    // The data and start-value files are never removed, even when they bear
+    // an output's name (a run that starts from the last one's estimates).
+    std::ofstream("res/a/b/completed.csv") << "1,2\n3,4\n";
+    std::ofstream("res/a/b/temp.cov") << "1 0\n0 1\n0 0\n";
+    std::ofstream("res/a/b/temp.res") << "old";
+    o.data = "res/a/b/completed.csv";
+    o.start = Start::File;
+    o.start_file = "res/a/b/temp.cov";
+    EXPECT_EQ(prepare_folder(o), "");
+    EXPECT_EQ(slurp("res/a/b/completed.csv"), "1,2\n3,4\n");
+    EXPECT_EQ(slurp("res/a/b/temp.cov"), "1 0\n0 1\n0 0\n");
+    EXPECT_FALSE(fs::exists("res/a/b/temp.res"));
+    fs::remove("res/a/b/completed.csv");
+    fs::remove("res/a/b/temp.cov");
+    o.start = Start::Listwise;
+    o.start_file = "";
 
     // The current folder: the names alone. A dangling link is in the way too.
     Options here;
     fs::create_symlink("nowhere", "means.csv");
-    EXPECT_EQ(prepare_folder(here), "");
+    EXPECT_EQ(prepare_folder(here),
+              "means.csv is an earlier run's output that this run would not write; give --force "
+              "to remove it, or another --out");
     here.csv = true;
     EXPECT_EQ(prepare_folder(here), "means.csv exists; give --force to replace it, or another --out");
 
@@ -281,6 +320,65 @@ TEST_F(Outputs, CsvNamesQuotedWhenTheyMustBe) {
         EXPECT_EQ(slurp("means.csv"), c.field + "\n0\n") << c.name;
         EXPECT_EQ(slurp("covariance.csv"), "variable," + c.field + "\n" + c.field + ",0\n") << c.name;
     }
+}
+
+// Result files under temporary names, put in place together or not at all.
+TEST_F(Outputs, StagingPutsEveryResultInPlaceOrNone) {
+    Options o;
+    o.out = "res";
+    o.csv = true;
+    fs::create_directory("res");
+    auto names = [] {
+        std::vector<std::string> all;
+        for (const auto& e : fs::directory_iterator("res")) all.push_back(e.path().filename());
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    using Names = std::vector<std::string>;
+    const Names temps{".covariance.csv.partial", ".means.csv.partial", ".temp.cov.partial"};
+    auto write_all_three = [](const Staging& s) {
+        for (const char* f : {"temp.cov", "covariance.csv", "means.csv"}) std::ofstream(s.path(f)) << f;
+    };
+    {
+        Staging s(o);
+        EXPECT_EQ(s.path("temp.cov"), "res/.temp.cov.partial");
+        write_all_three(s);
+        EXPECT_EQ(names(), temps);
+        SignalsHeld held;
+        EXPECT_EQ(s.commit(), "");
+        EXPECT_EQ(names(), (Names{"covariance.csv", "means.csv", "temp.cov"}));
+        EXPECT_EQ(slurp("res/temp.cov"), "temp.cov");
+    }
+    EXPECT_EQ(names(), (Names{"covariance.csv", "means.csv", "temp.cov"}));  // kept once in place
+    {
+        // The log's last line failed: the results go again.
+        Staging s(o);
+        write_all_three(s);
+        SignalsHeld held;
+        ASSERT_EQ(s.commit(), "");
+        s.withdraw();
+        EXPECT_EQ(names(), Names{});
+    }
+    {
+        // A run that fails, or ends without commit: the temporary files go.
+        Staging s(o);
+        write_all_three(s);
+        EXPECT_EQ(names(), temps);
+    }
+    EXPECT_EQ(names(), Names{});
+    {
+        // A file that was not written: none is put in place, none is left.
+        Staging s(o);
+        std::ofstream(s.path("temp.cov")) << "x";
+        std::ofstream(s.path("covariance.csv")) << "x";
+        SignalsHeld held;
+        EXPECT_EQ(s.commit(), "res/means.csv: cannot be put in place: No such file or directory");
+        EXPECT_EQ(names(), Names{});
+    }
+    // The same in the current folder: the names alone.
+    Options here;
+    Staging s(here);
+    EXPECT_EQ(s.path("temp.cov"), ".temp.cov.partial");
 }
 
 }  // namespace
