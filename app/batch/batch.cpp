@@ -12,6 +12,7 @@
 
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
+#include "app/batch/statistics.h"
 #include "app/batch/table.h"
 #include "app/batch/trust.h"
 #include "app/intake.h"
@@ -241,9 +242,15 @@ int run_and_report(const Options& o, Table& t, Run& run) {
     } else {
         verdict = pass_limit_verdict(o, em.last_change);
     }
-    if (!steps.warning().empty()) {
-        con.line(" " + steps.warning());
-        write_all(2, "talvo-batch: " + steps.warning() + "\n");
+    std::vector<std::string> warnings;
+    if (!steps.warning().empty()) warnings.push_back(steps.warning());
+    if (std::string e = write_statistics(o, run, out, t.names, verdict, warnings); !e.empty()) {
+        finish("failed: " + e);
+        return failed(e);
+    }
+    for (const std::string& w : warnings) {
+        con.line(" " + w);
+        write_all(2, "talvo-batch: " + w + "\n");
     }
     finish(verdict);
     write_all(1, verdict + "\n");
