@@ -69,7 +69,7 @@ for delay in 0.1 0.15 0.2 0.25 0.3 0.35 0.4; do
     n=0  # when the signal came before the folder was made
     [ -d "$out" ] && n=$(cd "$out" && ls -A | grep -vc '^talvo.log$')
     case $status in
-        3) [ "$n" -eq 8 ] || fail "late $delay: finished with $n results"
+        3) [ "$n" -eq 11 ] || fail "late $delay: finished with $n results"
            finished+=" $delay" ;;
         130) [ "$n" -eq 0 ] || fail "late $delay: interrupted with $n files left: $(ls -A "$out")" ;;
         *) fail "late $delay: status $status" ;;

@@ -14,6 +14,7 @@
 #include "app/batch/plots.h"
 #include "app/batch/staging.h"
 #include "app/batch/start.h"
+#include "app/batch/statistics.h"
 #include "app/batch/table.h"
 #include "app/batch/trust.h"
 #include "app/intake.h"
@@ -266,9 +267,18 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
         } else {
             verdict = pass_limit_verdict(o, em.last_change);
         }
-        if (!steps.warning().empty()) {
-            con.line(" " + steps.warning());
-            write_all(2, "talvo-batch: " + steps.warning() + "\n");
+        std::vector<std::string> warnings;
+        if (!steps.warning().empty()) warnings.push_back(steps.warning());
+        if (std::string e = write_statistics(o, run, out, t.names, verdict, warnings,
+                                             [&](const std::string& n) { return staging.path(n); });
+            !e.empty()) {
+            staging.discard();
+            finish("failed: " + e);
+            return failed(e);
+        }
+        for (const std::string& w : warnings) {
+            con.line(" " + w);
+            write_all(2, "talvo-batch: " + w + "\n");
         }
         if (std::string e = staging.commit(); !e.empty()) {
             finish("failed: " + e);

@@ -17,7 +17,23 @@ namespace {
 
 constexpr char kShort[] = ":n:k:m:s:o:fhV";
 
-enum Long { Header = 256, Na, MaxPasses, Criterion, All, Attrition, Format, Csv, Plot, AbsoluteCriterion, Ridge };
+enum Long {
+    Header = 256,
+    Na,
+    MaxPasses,
+    Criterion,
+    All,
+    Attrition,
+    Format,
+    Csv,
+    Plot,
+    AbsoluteCriterion,
+    Ridge,
+    EstimatorOption,
+    Divisor,
+    Accelerate,
+    StandardErrors
+};
 
 constexpr option kLong[] = {
     {"cases", required_argument, nullptr, 'n'},
@@ -30,6 +46,10 @@ constexpr option kLong[] = {
     {"criterion", required_argument, nullptr, Criterion},
     {"absolute-criterion", required_argument, nullptr, AbsoluteCriterion},
     {"ridge", required_argument, nullptr, Ridge},
+    {"estimator", required_argument, nullptr, EstimatorOption},
+    {"divisor", required_argument, nullptr, Divisor},
+    {"accelerate", no_argument, nullptr, Accelerate},
+    {"se", no_argument, nullptr, StandardErrors},
     {"all", no_argument, nullptr, All},
     {"attrition", required_argument, nullptr, Attrition},
     {"format", required_argument, nullptr, Format},
@@ -117,7 +137,8 @@ std::string take(int c, std::string_view value, Options& o) {
             const std::string name = c == Criterion ? "--criterion" : "--absolute-criterion";
             // A run stops when the largest change is below the criterion: 0
             // (or a number so small that it reads as 0) is never met.
-            if (!read_number(value, x) || !(x >= 0.0) || std::isinf(x)) return name + quoted + ": a positive number is needed";
+            if (!read_number(value, x) || !(x >= 0.0) || std::isinf(x))
+                return name + quoted + ": a positive number is needed";
             if (x == 0.0)
                 return name + quoted + ": a positive number is needed (this one reads as 0, which no change " +
                        "is ever below)";
@@ -133,6 +154,17 @@ std::string take(int c, std::string_view value, Options& o) {
                 return "--ridge" + quoted + ": a number of pseudo-observations of at least 0 is needed";
             o.ridge = x;
             return "";
+        case EstimatorOption:
+            if (value != "ml" && value != "legacy")
+                return "--estimator" + quoted + ": ml (maximum likelihood) or legacy (talvo's estimator) is needed";
+            o.ml = value == "ml";
+            return "";
+        case Divisor:
+            if (value != "n" && value != "n-1") return "--divisor" + quoted + ": n or n-1 is needed";
+            o.divisor_n1 = value == "n-1";
+            return "";
+        case Accelerate: o.accelerate = true; return "";
+        case StandardErrors: o.se = true; return "";
         case All: o.all = true; return "";
         case Attrition: {
             auto parts = split_commas(value);
@@ -204,6 +236,20 @@ Command parse_command_line(int argc, char** argv) {
         std::string error = take(c, optarg ? std::string_view(optarg) : std::string_view(), cmd.options);
         if (!error.empty()) return usage(error);
     }
+    const Options& o = cmd.options;
+    if (!o.ml) {
+        for (auto [given, name] :
+             {std::pair{o.divisor_n1, "--divisor"}, {o.accelerate, "--accelerate"}, {o.se, "--se"}})
+            if (given) return usage(std::string(name) + " needs the maximum-likelihood estimator: give --estimator ml");
+    } else {
+        if (o.absolute)
+            return usage(
+                "--absolute-criterion is the legacy estimator's rule; the maximum-likelihood estimator stops by "
+                "--criterion (a relative change)");
+        if (o.ridge > 0.0)
+            return usage("--ridge is for the legacy estimator; the maximum-likelihood estimator has no prior");
+        if (o.attrition) return usage("--attrition is for the legacy estimator");
+    }
     if (optind >= argc) return usage("no data file given");
     if (optind + 1 < argc) return usage("one data file only ('" + std::string(argv[optind + 1]) + "' is one too many)");
     cmd.options.data = argv[optind];
@@ -238,6 +284,17 @@ Estimation:
                          observations (for singular or near-singular data)
       --attrition B0,B1  fill the single missing value of a case with
                          B0 + B1 x its prediction
+      --estimator ml|legacy
+                         maximum likelihood (divisor N, with its log-likelihood
+                         and statistics) or talvo's estimator (default legacy)
+      --divisor n|n-1    the maximum-likelihood covariances with divisor N
+                         (default) or rescaled to N - 1
+      --accelerate       SQUAREM: the same estimates in far fewer passes (ml)
+Statistics (with --estimator ml):
+      --se               standard errors, fractions of missing information and
+                         the asymptotic covariance matrix (standard-errors.csv,
+                         acov.csv); summary.txt and summary.json are always
+                         written, with Little's MCAR test
 Results:
   -o, --out DIR          folder of the results (default: the current folder);
                          created when missing

@@ -41,6 +41,10 @@ struct Options {
     bool absolute = false;
     bool criterion_set = false;  // one of the two criterion options given
     double ridge = 0.0;          // --ridge: pseudo-observations of the ridge prior
+    bool ml = false;             // --estimator ml: maximum likelihood
+    bool divisor_n1 = false;     // --divisor n-1: the maximum-likelihood covariances rescaled
+    bool accelerate = false;     // --accelerate: SQUAREM
+    bool se = false;             // --se: standard errors and the asymptotic covariance matrix
     bool all = false;            // additional output
     bool attrition = false;
     double b0 = 0.0, b1 = 1.0;  // intercept and b-weight of the attrition line

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/batch/statistics.h"
 #include "base/errors.h"
 #include "base/sysio.h"
 #include "textio/format.h"
@@ -18,6 +19,8 @@ namespace talvo::batch {
 namespace {
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+}  // namespace
 
 // A name as a CSV field, quoted when it must be.
 std::string csv_field(const std::string& name) {
@@ -29,8 +32,6 @@ std::string csv_field(const std::string& name) {
     return q + "\"";
 }
 
-}  // namespace
-
 std::string in_folder(const Options& o, const std::string& name) { return o.out == "." ? name : o.out + "/" + name; }
 
 std::vector<std::string> planned_files(const Options& o) {
@@ -39,6 +40,7 @@ std::vector<std::string> planned_files(const Options& o) {
     if (o.csv) files.insert(files.end(), {"covariance.csv", "means.csv"});
     if (o.csv && o.all) files.insert(files.end(), {"completed.csv", "filled.csv"});
     if (o.plot) files.insert(files.end(), {"trace.svg", "patterns.svg"});
+    for (const std::string& f : statistics_files(o)) files.push_back(f);
     return files;
 }
 

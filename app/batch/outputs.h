@@ -58,6 +58,9 @@ private:
     void flush();
 };
 
+// A name as a CSV field, quoted when it must be.
+std::string csv_field(const std::string& name);
+
 // A file of the output folder.
 std::string in_folder(const Options& o, const std::string& name);
 

@@ -55,12 +55,17 @@ Estimator estimator_of(const Options& o) {
     e.start_fallback = !o.start_given;
     e.lenient_start = o.start_given && o.start == Start::Listwise;
     e.conditional_first_fill = !o.absolute;
+    e.method = o.ml ? Estimator::Method::MaximumLikelihood : Estimator::Method::Legacy;
+    e.accelerate = o.accelerate;
+    e.divisor_n_minus_1 = o.divisor_n1;
     return e;
 }
 
 std::string pass_line(const PassReport& report) {
-    return "pass " + std::to_string(report.pass) + ": largest " + (report.relative ? "relative " : "") + "change " +
-           figure(report.largest_change);
+    std::string line = "pass " + std::to_string(report.pass) + ": largest " + (report.relative ? "relative " : "") +
+                       "change " + figure(report.largest_change);
+    if (std::isfinite(report.log_likelihood)) line += ", log-likelihood " + shortest(report.log_likelihood);
+    return line;
 }
 
 std::vector<std::string> summary_lines(const Run& run) {

@@ -115,6 +115,9 @@ TEST(CommandLine, NaWordsAndStartValues) {
     EXPECT_EQ(accepted({"--ridge", "2.5", "d.csv"}).ridge, 2.5);
     EXPECT_EQ(accepted({"--ridge=0", "d.csv"}).ridge, 0.0);
     EXPECT_TRUE(accepted({"--start", "listwise", "d.csv"}).start_given);
+    Options ml = accepted({"--estimator", "ml", "--divisor", "n-1", "--accelerate", "--se", "d.csv"});
+    EXPECT_TRUE(ml.ml && ml.divisor_n1 && ml.accelerate && ml.se);
+    EXPECT_FALSE(accepted({"--estimator=legacy", "d.csv"}).ml);
     EXPECT_EQ(accepted({"--missing", "1e3", "d.csv"}).missing, 1000.0);
     EXPECT_EQ(accepted({"--cases", "2147483647", "d.csv"}).cases, 2147483647);
     EXPECT_EQ(accepted({"--", "-d.csv"}).data, "-d.csv");
@@ -172,6 +175,16 @@ TEST(CommandLine, Refusals) {
         {{"--absolute-criterion", "1e-5", "--criterion", "1e-6", "d.csv"},
          "--criterion: --criterion and --absolute-criterion are two rules; give one"},
         {{"--ridge", "-1", "d.csv"}, "--ridge '-1': a number of pseudo-observations of at least 0 is needed"},
+        {{"--estimator", "em", "d.csv"},
+         "--estimator 'em': ml (maximum likelihood) or legacy (talvo's estimator) is needed"},
+        {{"--estimator", "ml", "--divisor", "n+1", "d.csv"}, "--divisor 'n+1': n or n-1 is needed"},
+        {{"--se", "d.csv"}, "--se needs the maximum-likelihood estimator: give --estimator ml"},
+        {{"--estimator", "ml", "--ridge", "1", "d.csv"},
+         "--ridge is for the legacy estimator; the maximum-likelihood estimator has no prior"},
+        {{"--estimator", "ml", "--absolute-criterion", "1e-5", "d.csv"},
+         "--absolute-criterion is the legacy estimator's rule; the maximum-likelihood estimator stops by --criterion "
+         "(a "
+         "relative change)"},
         {{"--ridge", "1e999", "d.csv"}, "--ridge '1e999': a number of pseudo-observations of at least 0 is needed"},
         {{"--missing", "nine", "d.csv"}, "--missing 'nine': not a number"},
         {{"--missing", "-99.5", "d.csv"},

@@ -60,17 +60,21 @@ TEST(FormatCheck, FaultsTold) {
 TEST(OutputFolder, PlannedFiles) {
     using Names = std::vector<std::string>;
     Options o;
-    EXPECT_EQ(planned_files(o), (Names{"talvo.log", "temp.cov"}));
+    EXPECT_EQ(planned_files(o), (Names{"talvo.log", "temp.cov", "summary.txt", "summary.json"}));
     o.all = true;
-    EXPECT_EQ(planned_files(o), (Names{"talvo.log", "temp.cov", "temp.ptn", "temp.dat", "temp.res"}));
+    EXPECT_EQ(planned_files(o),
+              (Names{"talvo.log", "temp.cov", "temp.ptn", "temp.dat", "temp.res", "summary.txt", "summary.json"}));
     o.all = false;
     o.csv = true;
     o.plot = true;
-    EXPECT_EQ(planned_files(o),
-              (Names{"talvo.log", "temp.cov", "covariance.csv", "means.csv", "trace.svg", "patterns.svg"}));
+    EXPECT_EQ(planned_files(o), (Names{"talvo.log", "temp.cov", "covariance.csv", "means.csv", "trace.svg",
+                                       "patterns.svg", "summary.txt", "summary.json", "correlation.csv"}));
     o.all = true;
     EXPECT_EQ(planned_files(o), (Names{"talvo.log", "temp.cov", "temp.ptn", "temp.dat", "temp.res", "covariance.csv",
-                                       "means.csv", "completed.csv", "filled.csv", "trace.svg", "patterns.svg"}));
+                                       "means.csv", "completed.csv", "filled.csv", "trace.svg", "patterns.svg",
+                                       "summary.txt", "summary.json", "correlation.csv"}));
+    o.ml = o.se = true;
+    EXPECT_EQ(planned_files(o).size(), 18u);  // and pairwise.csv, mcar.csv, standard-errors.csv, acov.csv
     o.out = "res";
     EXPECT_EQ(in_folder(o, "temp.cov"), "res/temp.cov");
     o.out = ".";
@@ -335,25 +339,29 @@ TEST_F(Outputs, StagingPutsEveryResultInPlaceOrNone) {
         return all;
     };
     using Names = std::vector<std::string>;
-    const Names temps{".covariance.csv.partial", ".means.csv.partial", ".temp.cov.partial"};
-    auto write_all_three = [](const Staging& s) {
-        for (const char* f : {"temp.cov", "covariance.csv", "means.csv"}) std::ofstream(s.path(f)) << f;
+    const Names temps{".correlation.csv.partial", ".covariance.csv.partial", ".means.csv.partial",
+                      ".summary.json.partial",    ".summary.txt.partial",    ".temp.cov.partial"};
+    const Names results{"correlation.csv", "covariance.csv", "means.csv", "summary.json", "summary.txt", "temp.cov"};
+    auto write_every_result = [](const Staging& s) {
+        for (const char* f :
+             {"temp.cov", "covariance.csv", "means.csv", "summary.txt", "summary.json", "correlation.csv"})
+            std::ofstream(s.path(f)) << f;
     };
     {
         Staging s(o);
         EXPECT_EQ(s.path("temp.cov"), "res/.temp.cov.partial");
-        write_all_three(s);
+        write_every_result(s);
         EXPECT_EQ(names(), temps);
         SignalsHeld held;
         EXPECT_EQ(s.commit(), "");
-        EXPECT_EQ(names(), (Names{"covariance.csv", "means.csv", "temp.cov"}));
+        EXPECT_EQ(names(), results);
         EXPECT_EQ(slurp("res/temp.cov"), "temp.cov");
     }
-    EXPECT_EQ(names(), (Names{"covariance.csv", "means.csv", "temp.cov"}));  // kept once in place
+    EXPECT_EQ(names(), results);  // kept once in place
     {
         // The log's last line failed: the results go again.
         Staging s(o);
-        write_all_three(s);
+        write_every_result(s);
         SignalsHeld held;
         ASSERT_EQ(s.commit(), "");
         s.withdraw();
@@ -362,7 +370,7 @@ TEST_F(Outputs, StagingPutsEveryResultInPlaceOrNone) {
     {
         // A run that fails, or ends without commit: the temporary files go.
         Staging s(o);
-        write_all_three(s);
+        write_every_result(s);
         EXPECT_EQ(names(), temps);
     }
     EXPECT_EQ(names(), Names{});
