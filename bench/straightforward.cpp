@@ -66,11 +66,11 @@ Console answering(const std::string& answers) {
 
 }  // namespace
 
-Prepared::Prepared(const std::string& path, std::int64_t N, int K) {
+Prepared::Prepared(const std::string& path, std::int64_t N, int K, double missing_code) {
     run.FIN = path;
     run.N = static_cast<std::int32_t>(N);
     run.K = K;
-    run.MVI = -99;
+    run.MVI = missing_code;
     run.PTN = 20;
     run.SIV = StartMethod::Listwise;
     run.MAXITER = 0;  // pass 0 only: the start values, their regressions and correction

@@ -15,7 +15,7 @@ struct Prepared {
     Run run;
     EstimationPlans plans;
     Mat wide;  // the data matrix of the straightforward completion step
-    Prepared(const std::string& path, std::int64_t N, int K);
+    Prepared(const std::string& path, std::int64_t N, int K, double missing_code = -99);
     // One pass: the completion step, the regressions, the correction.
     void fast_pass();
     void straightforward_pass();

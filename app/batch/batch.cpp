@@ -145,7 +145,7 @@ public:
         if (o_.csv)
             trouble_ = write_csv_files(o_, run, t_.names, [&](const std::string& n) { return staging_.path(n); });
         if (o_.plot && trouble_.empty()) {
-            for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
+            for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT, logliks_)},
                                      {"patterns.svg", patterns_svg(run, t_.names)}}) {
                 Writer w(staging_.path(name));
                 w.out() = svg;
@@ -171,6 +171,7 @@ private:
     const Staging& staging_;
     ResultFiles files_;
     std::vector<double> changes_;  // the largest change of each pass, pass 0 first
+    std::vector<double> logliks_;  // the log-likelihood of each pass, where computed
     Progress progress_;
     const bool terminal_ = isatty(2) == 1;
     std::string trouble_, warning_;
@@ -185,6 +186,7 @@ private:
     // line on a terminal.
     void pass_checked(const PassReport& report) override {
         changes_.push_back(report.largest_change);
+        logliks_.push_back(report.log_likelihood);
         if (report.pass >= 1) {
             log_.line(std::string(" ").append(pass_line(report)));
             log_written();

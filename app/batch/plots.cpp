@@ -46,10 +46,13 @@ std::string line(double x1, double y1, double x2, double y2, const char* style) 
 
 }  // namespace
 
-std::string trace_svg(const std::vector<double>& changes, double criterion) {
+std::string trace_svg(const std::vector<double>& changes, double criterion, const std::vector<double>& loglik) {
     const double W = 640, H = 400, left = 80, right = 20, top = 40, bottom = 50;
     const double pw = W - left - right, ph = H - top - bottom;
-    std::string s = svg_open(W, H);
+    bool likelihood = !loglik.empty();
+    for (double v : loglik) likelihood = likelihood && std::isfinite(v);
+    const double below = likelihood ? 260 : 0;  // the panel of the log-likelihood
+    std::string s = svg_open(W, H + below);
     s += text(W / 2, 24, "Largest change of a covariance in each pass", " text-anchor=\"middle\" font-size=\"14\"");
     const std::size_t n = changes.empty() ? 0 : changes.size() - 1;  // passes after the start values
     if (n == 0) return s + text(W / 2, H / 2, "No pass after the start values", " text-anchor=\"middle\"") + "</svg>\n";
@@ -92,7 +95,29 @@ std::string trace_svg(const std::vector<double>& changes, double criterion) {
     if (n <= 60)
         for (std::size_t i = 1; i <= n; ++i)
             s += "<circle cx=\"" + num(x(i)) + "\" cy=\"" + num(y(changes[i])) + "\" r=\"2.5\" fill=\"#036\"/>\n";
-    return s + "</svg>\n";
+    if (!likelihood || loglik.size() < n + 1) return s + "</svg>\n";
+    // Beneath, the log-likelihood at each pass's parameters, on a linear scale.
+    const double ltop = H + 30, lph = below - 80;
+    double lmin = HUGE_VAL, lmax = -HUGE_VAL;
+    for (std::size_t i = 1; i <= n; ++i) {
+        lmin = std::min(lmin, loglik[i]);
+        lmax = std::max(lmax, loglik[i]);
+    }
+    if (lmax == lmin) lmax = lmin + 1;
+    auto ly = [&](double v) { return ltop + lph * (lmax - v) / (lmax - lmin); };
+    s += text(W / 2, ltop - 10, "Log-likelihood at each pass", " text-anchor=\"middle\" font-size=\"14\"");
+    s += line(left, ltop, left, ltop + lph, "stroke=\"black\"");
+    s += line(left, ltop + lph, left + pw, ltop + lph, "stroke=\"black\"");
+    char label[32];
+    for (double v : {lmin, lmax}) {
+        std::snprintf(label, sizeof label, "%.10g", v);
+        s += text(left - 6, ly(v) + 4, label, " text-anchor=\"end\" font-size=\"10\"");
+    }
+    for (std::size_t i = 1; i <= n; i += xstep)
+        s += text(x(i), ltop + lph + 18, std::to_string(i), " text-anchor=\"middle\"");
+    s += "<polyline fill=\"none\" stroke=\"#060\" stroke-width=\"1.5\" points=\"";
+    for (std::size_t i = 1; i <= n; ++i) s += num(x(i)) + "," + num(ly(loglik[i])) + (i < n ? " " : "");
+    return s + "\"/>\n</svg>\n";
 }
 
 std::string patterns_svg(const Run& run, const std::vector<std::string>& names) {

@@ -12,7 +12,9 @@ namespace talvo::batch {
 // The largest change of a covariance in each pass from the first, on a
 // logarithmic scale, with the criterion.
 // changes[0] is that of the start values, which is not shown.
-std::string trace_svg(const std::vector<double>& changes, double criterion);
+// With the log-likelihood of each pass (the maximum-likelihood
+// estimator), a second panel shows it.
+std::string trace_svg(const std::vector<double>& changes, double criterion, const std::vector<double>& loglik = {});
 
 // Variables across, patterns down (the most frequent first), a dark cell
 // for a missing variable; each pattern's case count beside it.
