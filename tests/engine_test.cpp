@@ -110,7 +110,15 @@ TEST(Estimate, MaximumLikelihoodWithAndWithoutAcceleration) {
     o.estimator.method = Estimator::Method::MaximumLikelihood;
     o.criterion = 1e-10;
     o.max_passes = 10000;
+    Recorder seen;
+    o.observer = &seen;
     const EstimateResult plain = estimate({500, 6, v}, o);
+    o.observer = nullptr;
+    // Plain EM of maximum likelihood never lowers the log-likelihood (beyond its rounding).
+    for (std::size_t i = 1; i < seen.passes.size(); ++i)
+        EXPECT_GE(seen.passes[i].log_likelihood,
+                  seen.passes[i - 1].log_likelihood - 1e-12 * std::fabs(seen.passes[i].log_likelihood))
+            << i;
     o.estimator.accelerate = true;
     const EstimateResult fast = estimate({500, 6, v}, o);
     o.estimator.divisor_n_minus_1 = true;
