@@ -115,8 +115,7 @@ public:
     BatchSteps(const Options& o, Table& t, Console& log) : o_(o), t_(t), log_(log) { files_.names.folder = o.out; }
 
     void read_data(Run& run) override {
-        fill_data(o_, t_, run);
-        std::string().swap(t_.text);  // the file's bytes are no longer needed
+        fill_data(o_, t_, run);  // the run takes the values
     }
     void data_read(const Run& run) override { show_first_cases(log_, run); }
     void patterns_found(const Run& run) override { report_missingness(log_, run); }
@@ -128,7 +127,7 @@ public:
         progress_.clear();
         if (files_.cov.starred() > 0)
             write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
-        if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names);
+        if (o_.csv) trouble_ = write_csv_files(o_, run, t_.names, t_.ids);
         if (o_.plot && trouble_.empty()) {
             for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT)},
                                      {"patterns.svg", patterns_svg(run, t_.names)}}) {
@@ -246,7 +245,7 @@ int run_batch(int argc, char** argv) {
     if (std::string e = check_start_file(o); !e.empty()) return failed(e);
     Table t;
     try {
-        if (std::string e = read_table(o, t); !e.empty()) return failed(e);
+        if (std::string e = read_table(o, t); !e.empty()) return t.usage ? usage(e) : failed(e);
     } catch (const RunEnd& e) {
         return failed(report_line(e));
     } catch (const std::bad_alloc&) {

@@ -18,17 +18,16 @@ namespace {
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 
-// A name as a CSV field, quoted when it must be.
-std::string csv_field(const std::string& name) {
+}  // namespace
+
+std::string csv_field(std::string_view name) {
     const bool plain = !name.empty() && name.find_first_of(",\"\r\n") == std::string::npos && name.front() != ' ' &&
                        name.back() != ' ' && name.front() != '\t' && name.back() != '\t';
-    if (plain) return name;
+    if (plain) return std::string(name);
     std::string q = "\"";
     for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
 }
-
-}  // namespace
 
 std::string in_folder(const Options& o, const std::string& name) { return o.out == "." ? name : o.out + "/" + name; }
 
@@ -109,7 +108,8 @@ std::string Writer::finish() {
     return error_ ? name_ + ": cannot be written: " + std::strerror(error_) : "";
 }
 
-std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names) {
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names,
+                            const IdColumns& ids) {
     const std::int32_t N = run.N, K = run.K;
     auto header = [&](std::string& out, bool corner) {
         if (corner) out += "variable,";
@@ -133,10 +133,15 @@ std::string write_csv_files(const Options& o, const Run& run, const std::vector<
     if (run.OPTOUT != 1) return "";
 
     Writer data(in_folder(o, "completed.csv")), filled(in_folder(o, "filled.csv"));
-    header(data.out(), false);
-    header(filled.out(), false);
+    for (Writer* w : {&data, &filled}) {
+        w->out() += ids.header;
+        header(w->out(), false);
+    }
+    const bool with_ids = !ids.header.empty();
     for (std::int32_t I = 1; I <= N; ++I) {
+        if (with_ids) data.out() += ids.of_case(I);
         row(data.out(), run.X, I);
+        if (with_ids) filled.out() += ids.of_case(I);
         for (std::int32_t J = 1; J <= K; ++J) {
             filled.out() += run.OBS(run.PATT(I), J) ? '0' : '1';
             filled.out() += J < K ? ',' : '\n';
