@@ -157,8 +157,8 @@ std::string check_codes(const std::string& file, const Mat& X, std::int32_t N, s
             const std::string code = shortest_int(v);
             return file + ": variable " + std::to_string(J) + " (" + names[J - 1] + "): the value " + code +
                    " occurs " + std::to_string(count[c]) + " times (" + share + " of its " + std::to_string(n) +
-                   " values), far " + (below ? "below" : "above") +
-                   " its other values; it looks like a missing-value code: give --missing " + code +
+                   " values), far " + (below ? "below" : "above") + " its other values (" + shortest(a) + " to " +
+                   shortest(b) + "): it looks like a missing-value code; give --missing " + code +
                    " if it is one, or --no-code-check if the values are real";
         }
     }

@@ -113,6 +113,7 @@ private:
     std::int64_t cases_ = 0, index_ = 0, rows_ = 0;
     bool first_data_ = true;
     bool hit_[std::size(kCandidates)] = {};
+    std::string nine_fault_;       // the first value the default code 9 would take as missing
     std::string text_fault_;       // the first field of text among the variables
     std::vector<bool> text_cols_;  // the columns of variables where text is found
 
@@ -264,7 +265,12 @@ private:
             return where() + shown() +
                    "is not a number; the file's first line has a tab, so tabs alone separate its fields";
         if (form != Form::Number) return where() + shown() + explain(form, f.text);
-        if (std::string wrong = check_code(v); !wrong.empty()) return where() + ": " + std::string(f.text) + wrong;
+        if (std::string wrong = check_code(v); !wrong.empty()) {
+            // Under the default code the file is read on: a code of another
+            // form found at the end is the better word.
+            if (o_.missing) return where() + ": " + std::string(f.text) + wrong;
+            if (nine_fault_.empty()) nine_fault_ = where() + ": " + std::string(f.text) + wrong;
+        }
         out = v;
         t_.missing += o_.missing && v == *o_.missing;
         return "";
@@ -325,8 +331,9 @@ private:
         if (rows_ > t_.N) t_.X.shrink_rows(t_.N);
         if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
         if (std::string e = choose_code(); !e.empty()) return e;
-        if (!o_.missing && o_.code_check) return check_codes(o_.data, t_.X, t_.N, t_.K, t_.names);
-        return "";
+        if (!o_.missing && o_.code_check)
+            if (std::string e = check_codes(o_.data, t_.X, t_.N, t_.K, t_.names); !e.empty()) return e;
+        return nine_fault_;
     }
 
     // A number the code would take as missing without that being meant.
