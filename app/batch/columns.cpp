@@ -119,6 +119,25 @@ std::string select_columns(const Options& o, const std::vector<std::string>& nam
     return "";
 }
 
+std::string text_columns(const std::vector<bool>& text, const std::vector<std::string>& names, bool row_names) {
+    std::string list, ids;
+    int n = 0;
+    for (std::size_t j = 0; j < text.size(); ++j) {
+        if (!text[j]) continue;
+        if (n++) list += ", ";
+        list += std::to_string(j + 1);
+        if (!names.empty()) list += " (" + names[j] + ")";
+        if (!ids.empty()) ids += ',';
+        ids += std::to_string(j + 1);
+    }
+    const char* them = n == 1 ? "it" : "them";
+    std::string e = (n == 1 ? "column " : "columns ") + list + (n == 1 ? " holds" : " hold") + " text: leave " + them +
+                    " out of the variables (--columns) or carry " + them + " into the outputs (--id " + ids + ")";
+    if (row_names && !text.empty() && text[0])
+        e += "; the first column has no name, as R's write.csv leaves its row names: give --id 1";
+    return e;
+}
+
 bool code_like(double v) { return code_index(v) >= 0; }
 
 std::string check_codes(const std::string& file, const Mat& X, std::int32_t N, std::int32_t K,

@@ -20,6 +20,11 @@ struct Selection {
 // an id is a variable. "" or what is wrong with the command line.
 std::string select_columns(const Options& o, const std::vector<std::string>& names, std::int32_t W, Selection& s);
 
+// What is said of the columns of variables that hold text: their numbers
+// (and names), and what to do; `row_names`: the first column has no name in
+// the header, as R's write.csv writes row names.
+std::string text_columns(const std::vector<bool>& text, const std::vector<std::string>& names, bool row_names);
+
 // The missing-value codes looked for: 9, 99, ..., 999999999 and their
 // negatives, and -8, -88, -888, -8888, -98, -998, -9998.
 bool code_like(double v);

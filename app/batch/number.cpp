@@ -106,6 +106,14 @@ Form read_number(std::string_view text, bool decimal_comma, bool comma_possible,
     return digit(c) || c == '+' || c == '-' || c == '.' ? Form::Malformed : Form::Text;
 }
 
+bool missing_word(std::string_view s) {
+    std::string low(s);
+    std::transform(low.begin(), low.end(), low.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* w : {"na", "n/a", "n.a.", "null", "none", "missing", "#n/a", ".", "?", "-"})
+        if (low == w) return true;
+    return false;
+}
+
 std::string explain(Form f, std::string_view text) {
     switch (f) {
         case Form::Overflow: return "is beyond the range of double precision";

@@ -29,6 +29,10 @@ enum class Form {
 // `comma_possible`: the file's separator lets a field hold a comma.
 Form read_number(std::string_view text, bool decimal_comma, bool comma_possible, double& value);
 
+// A word that usually marks a missing value (NA, n/a, NULL, ., -, ...), in
+// any case.
+bool missing_word(std::string_view s);
+
 // Why the form is refused and what to do instead; "" for Number and Text.
 // The field's text is shown by the caller.
 std::string explain(Form f, std::string_view text);

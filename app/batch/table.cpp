@@ -31,14 +31,8 @@ bool blank_line(std::string_view line) {
     return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
-// Words that usually mark a missing value, in any case.
-bool missing_word(std::string_view s) {
-    std::string low(s);
-    std::transform(low.begin(), low.end(), low.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const char* w : {"na", "n/a", "n.a.", "null", "none", "missing", "#n/a", ".", "?", "-"})
-        if (low == w) return true;
-    return false;
-}
+constexpr const char* kSemicolons =
+    "this line has semicolons, but the file's first line has none: the first line decides how fields are separated";
 
 // Codes the program may choose when none is given: 9, then -99, -999, ...
 constexpr double kCandidates[] = {9.0,        -99.0,       -999.0,       -9999.0,       -99999.0,      -999999.0,
@@ -95,7 +89,8 @@ public:
             first_data_ = false;
         }
         if (!error.empty()) return error;
-        if (!text_fault_.empty()) return text_fault_ + "; " + text_columns();
+        if (!text_fault_.empty())
+            return text_fault_ + "; " + text_columns(text_cols_, header_, row_names_ && o_.ids.empty());
         return finish(lines_are_cases);
     }
 
@@ -198,7 +193,7 @@ private:
             const std::size_t col = fields_.size() > W ? fields_[W].col : length + 1;
             return place(no, col) + std::to_string(fields_.size()) +
                    " values on this line; each line holds one case of " + std::to_string(W_) + " values (" + k_from_ +
-                   ")";
+                   ")" + (semicolons() ? "; " + std::string(kSemicolons) : "");
         }
         if (o_.cases && cases_ == *o_.cases)
             return place(no) + "case " + std::to_string(cases_ + 1) + ", but --cases is " + std::to_string(*o_.cases);
@@ -242,20 +237,18 @@ private:
         }
         if (!f.quoted && is_na()) return where() + shown() + "is not a number; " + ask_na;
         if (!f.quoted && sep_ == Separator::Blanks && f.text.find(';') != std::string_view::npos)
-            return where() + shown() +
-                   "is not a number; this line has semicolons, but the file's first line has none: the first line "
-                   "decides how fields are separated";
+            return where() + shown() + "is not a number; " + kSemicolons;
         double v = 0.0;
         const Form form = f.quoted ? Form::Text : read_number(f.text, o_.decimal_comma, sep_ != Separator::Blanks, v);
+        if (!f.quoted && (form == Form::Text || form == Form::Malformed) && missing_word(f.text)) {
+            std::string words;  // the words given, and this one
+            if (o_.na)
+                for (const std::string& w : o_.na_words) (words += w) += ',';
+            return where() + shown() + "is not a number; if it marks missing values, give " +
+                   (o_.na ? "it among the --na words (--na=" : "--na=") + words + std::string(f.text) +
+                   (o_.na ? ")" : "");
+        }
         if (form == Form::Text) {
-            if (!f.quoted && missing_word(f.text)) {
-                std::string words;  // the words given, and this one
-                if (o_.na)
-                    for (const std::string& w : o_.na_words) (words += w) += ',';
-                return where() + shown() + "is not a number; if it marks missing values, give " +
-                       (o_.na ? "it among the --na words (--na=" : "--na=") + words + std::string(f.text) +
-                       (o_.na ? ")" : "");
-            }
             if (first_data_ && !o_.header && !any_number())
                 return where() + shown() + "is not a number; the first line looks like a header: give --header";
             text_fault_ = where() + shown() + (f.quoted ? "is quoted text, not a number" : "is text, not a number");
@@ -274,6 +267,12 @@ private:
         out = v;
         t_.missing += o_.missing && v == *o_.missing;
         return "";
+    }
+
+    bool semicolons() const {
+        return sep_ == Separator::Blanks && std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
+                   return !f.quoted && f.text.find(';') != std::string_view::npos;
+               });
     }
 
     // Some field of the line reads as a number.
@@ -296,25 +295,6 @@ private:
                 f.quoted || (!na && read_number(f.text, o_.decimal_comma, sep_ != Separator::Blanks, v) == Form::Text &&
                              !missing_word(f.text));
         }
-    }
-
-    std::string text_columns() const {
-        std::string list, ids;
-        int n = 0;
-        for (std::size_t j = 0; j < text_cols_.size(); ++j) {
-            if (!text_cols_[j]) continue;
-            if (n++) list += ", ";
-            list += std::to_string(j + 1);
-            if (!header_.empty()) list += " (" + header_[j] + ")";
-            if (!ids.empty()) ids += ',';
-            ids += std::to_string(j + 1);
-        }
-        std::string e = (n == 1 ? "column " : "columns ") + list + (n == 1 ? " holds" : " hold") + " text: leave " +
-                        (n == 1 ? "it" : "them") + " out of the variables (--columns) or carry " +
-                        (n == 1 ? "it" : "them") + " into the outputs (--id " + ids + ")";
-        if (row_names_ && !text_cols_.empty() && text_cols_[0] && o_.ids.empty())
-            e += "; the first column has no name, as R's write.csv leaves its row names: give --id 1";
-        return e;
     }
 
     std::string finish(bool lines_are_cases) {
