@@ -133,7 +133,8 @@ std::string explain(Form f, std::string_view text) {
             return "is not a number; write its exponent with E (" + e + ")";
         }
         case Form::Date:
-            return "looks like a date: this looks like a date column; leave it out of the variables (--columns)";
+            return "looks like a date, and its column like a column of dates: leave it out of the variables "
+                   "(--columns)";
         case Form::DecimalComma:
             return "has a decimal comma: give --decimal-comma to read the comma as the decimal point";
         case Form::PointWithComma:
