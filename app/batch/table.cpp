@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -275,6 +273,16 @@ private:
                });
     }
 
+    // The first variable numbers the cases 0, 1, 2, ... or 1, 2, 3, ...
+    bool counts_cases() const {
+        for (double from : {0.0, 1.0}) {
+            std::int32_t I = 1;
+            while (I <= t_.N && t_.X(I, 1) == from + (I - 1)) ++I;
+            if (I > t_.N) return true;
+        }
+        return false;
+    }
+
     // Some field of the line reads as a number.
     bool any_number() const {
         double v;
@@ -311,6 +319,10 @@ private:
         if (rows_ > t_.N) t_.X.shrink_rows(t_.N);
         if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
         if (std::string e = choose_code(); !e.empty()) return e;
+        if (row_names_ && role_[0] == 1 && counts_cases())
+            return o_.data +
+                   ": column 1 has no name in the header and counts the cases, as pandas writes its index: "
+                   "give --id 1 to carry it, or --columns to leave it out";
         if (!o_.missing && o_.code_check)
             if (std::string e = check_codes(o_.data, t_.X, t_.N, t_.K, t_.names); !e.empty()) return e;
         return nine_fault_;

@@ -444,6 +444,12 @@ TEST_F(Reading, TextColumns) {
     ASSERT_EQ(read("\"\",\"a\",\"b\"\n\"1\",1,2\n\"2\",3,4\n", {"--header", "--id", "1"}), "");
     EXPECT_EQ(table.names, (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(table.ids.header, "V1,");
+    // pandas: the index under an empty name.
+    EXPECT_EQ(read(",a,b\n0,1,2\n1,3,4\n2,5,7\n", {"--header"}),
+              "d.csv: column 1 has no name in the header and counts the cases, as pandas writes its index: give --id "
+              "1 to carry it, or --columns to leave it out");
+    ASSERT_EQ(read(",a,b\n0,1,2\n1,3,4\n2,5,7\n", {"--header", "--id", "1"}), "");
+    EXPECT_EQ(table.ids.of_case(3), "2,");
     // A first line of words without --header asks for it.
     EXPECT_EQ(read("a b\n1 2\n3 4\n"),
               "d.csv:1:1: field 1: \"a\" is not a number; the first line looks like a header: give --header");
