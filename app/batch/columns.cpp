@@ -138,6 +138,36 @@ std::string text_columns(const std::vector<bool>& text, const std::vector<std::s
     return e;
 }
 
+std::string CodeWatch::check(double v) {
+    const double whole = std::trunc(v);
+    if (o_.missing) {
+        if (whole == *o_.missing && v != *o_.missing)
+            return " would count as missing, its whole-number part being the code " + shortest(*o_.missing) +
+                   "; choose a code that no observed value has";
+    } else if (o_.na) {
+        for (std::size_t i = 0; i < std::size(kCandidates); ++i) hit_[i] = hit_[i] || whole == kCandidates[i];
+    } else if (whole == 9.0) {
+        return " would count as missing under the default code 9 (every value from 9 up to 10); give --missing 9 "
+               "if 9 marks missing values, or --missing with the code your data use";
+    }
+    return "";
+}
+
+std::string CodeWatch::choose(double& code, bool& chosen) const {
+    if (o_.missing || !o_.na) {
+        code = o_.missing.value_or(9.0);
+        return "";
+    }
+    for (std::size_t i = 0; i < std::size(kCandidates); ++i) {
+        if (!hit_[i]) {
+            code = kCandidates[i];
+            chosen = true;
+            return "";
+        }
+    }
+    return "every code the program tries is a value of the data; give --missing";
+}
+
 bool code_like(double v) { return code_index(v) >= 0; }
 
 std::string check_codes(const std::string& file, const Mat& X, std::int32_t N, std::int32_t K,

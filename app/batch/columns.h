@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,27 @@ std::string select_columns(const Options& o, const std::vector<std::string>& nam
 // (and names), and what to do; `row_names`: the first column has no name in
 // the header, as R's write.csv writes row names.
 std::string text_columns(const std::vector<bool>& text, const std::vector<std::string>& names, bool row_names);
+
+// The code of missing values as the values come: each checked against it,
+// and with --na and no --missing the code chosen at the end.
+class CodeWatch {
+public:
+    explicit CodeWatch(const Options& o) : o_(o) {}
+    // "" or why the code would take v as missing without that being meant:
+    // its whole-number part is the code given, or the default code 9.
+    std::string check(double v);
+    // The run's code: the one given, else 9; with --na and none given, the
+    // first of 9, -99, -999, ... whose whole numbers no value has. "" or
+    // why none can be chosen.
+    std::string choose(double& code, bool& chosen) const;
+
+private:
+    static constexpr double kCandidates[] = {9.0,          -99.0,         -999.0,        -9999.0,
+                                             -99999.0,     -999999.0,     -9999999.0,    -99999999.0,
+                                             -999999999.0, -9999999999.0, -99999999999.0};
+    const Options& o_;
+    bool hit_[std::size(kCandidates)] = {};
+};
 
 // The missing-value codes looked for: 9, 99, ..., 999999999 and their
 // negatives, and -8, -88, -888, -8888, -98, -998, -9998.

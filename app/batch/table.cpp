@@ -32,10 +32,6 @@ bool blank_line(std::string_view line) {
 constexpr const char* kSemicolons =
     "this line has semicolons, but the file's first line has none: the first line decides how fields are separated";
 
-// Codes the program may choose when none is given: 9, then -99, -999, ...
-constexpr double kCandidates[] = {9.0,        -99.0,       -999.0,       -9999.0,       -99999.0,      -999999.0,
-                                  -9999999.0, -99999999.0, -999999999.0, -9999999999.0, -99999999999.0};
-
 class Reader {
 public:
     Reader(const Options& o, Table& t, int fd) : o_(o), t_(t), lines_(fd, o.data) {}
@@ -65,6 +61,10 @@ public:
                 k_from_ =
                     given ? "--variables " + std::to_string(*o_.variables) : "as line " + std::to_string(no) + " does";
                 const std::size_t w = given ? static_cast<std::size_t>(*o_.variables) : fields_.size();
+                if (lines_are_cases && w != fields_.size()) {  // refused before anything is made for w columns
+                    W_ = static_cast<std::int32_t>(w);
+                    return take_case(line.size(), no);
+                }
                 if (std::string e = resolve(static_cast<std::int32_t>(std::min<std::size_t>(w, INT32_MAX))); !e.empty())
                     return e;
             }
@@ -105,7 +105,7 @@ private:
     std::vector<std::int32_t> role_;   // per column: its variable 1..K, -1 an id, 0 left out
     std::int64_t cases_ = 0, index_ = 0, rows_ = 0;
     bool first_data_ = true;
-    bool hit_[std::size(kCandidates)] = {};
+    CodeWatch codes_{o_};
     std::string nine_fault_;       // the first value the default code 9 would take as missing
     std::string text_fault_;       // the first field of text among the variables
     std::vector<bool> text_cols_;  // the columns of variables where text is found
@@ -140,6 +140,10 @@ private:
     // The variables and ids among W columns.
     std::string resolve(std::int32_t W) {
         W_ = W;
+        if (o_.cases && o_.variables) {  // values across lines: each a variable in turn, named at the end
+            K_ = W;
+            return "";
+        }
         Selection s;
         std::string e = select_columns(o_, header_, W, s);
         K_ = static_cast<std::int32_t>(s.vars.size());
@@ -256,7 +260,7 @@ private:
             return where() + shown() +
                    "is not a number; the file's first line has a tab, so tabs alone separate its fields";
         if (form != Form::Number) return where() + shown() + explain(form, f.text);
-        if (std::string wrong = check_code(v); !wrong.empty()) {
+        if (std::string wrong = codes_.check(v); !wrong.empty()) {
             // Under the default code the file is read on: a code of another
             // form found at the end is the better word.
             if (o_.missing) return where() + ": " + std::string(f.text) + wrong;
@@ -315,10 +319,12 @@ private:
             return o_.data + ": the data end after " + std::to_string(index_) + " values" + end + ", but " + sizes() +
                    " values";
         t_.K = K_;
+        for (std::int32_t j = static_cast<std::int32_t>(t_.names.size()); j < K_; ++j)
+            t_.names.push_back(header_.empty() ? default_name(j + 1) : header_[j]);
         t_.N = lines_are_cases ? static_cast<std::int32_t>(cases_) : *o_.cases;
         if (rows_ > t_.N) t_.X.shrink_rows(t_.N);
         if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
-        if (std::string e = choose_code(); !e.empty()) return e;
+        if (std::string e = codes_.choose(t_.code, t_.code_chosen); !e.empty()) return o_.data + ": " + e;
         if (row_names_ && role_[0] == 1 && counts_cases())
             return o_.data +
                    ": column 1 has no name in the header and counts the cases, as pandas writes its index: "
@@ -326,37 +332,6 @@ private:
         if (!o_.missing && o_.code_check)
             if (std::string e = check_codes(o_.data, t_.X, t_.N, t_.K, t_.names); !e.empty()) return e;
         return nine_fault_;
-    }
-
-    // A number the code would take as missing without that being meant.
-    std::string check_code(double v) {
-        const double whole = std::trunc(v);
-        if (o_.missing) {
-            if (whole == *o_.missing && v != *o_.missing)
-                return " would count as missing, its whole-number part being the code " + shortest(*o_.missing) +
-                       "; choose a code that no observed value has";
-        } else if (o_.na) {
-            for (std::size_t i = 0; i < std::size(kCandidates); ++i) hit_[i] = hit_[i] || whole == kCandidates[i];
-        } else if (whole == 9.0) {
-            return " would count as missing under the default code 9 (every value from 9 up to 10); give --missing 9 "
-                   "if 9 marks missing values, or --missing with the code your data use";
-        }
-        return "";
-    }
-
-    std::string choose_code() {
-        if (o_.missing || !o_.na) {
-            t_.code = o_.missing.value_or(9.0);
-            return "";
-        }
-        for (std::size_t i = 0; i < std::size(kCandidates); ++i) {
-            if (!hit_[i]) {
-                t_.code = kCandidates[i];
-                t_.code_chosen = true;
-                return "";
-            }
-        }
-        return o_.data + ": every code the program tries is a value of the data; give --missing";
     }
 };
 
