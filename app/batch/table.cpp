@@ -78,8 +78,10 @@ public:
                     if (index_ == all)
                         return place(no, fields_[j].col) + "value " + std::to_string(index_ + 1) + " is beyond " +
                                sizes() + " values";
-                    double* x = row(index_ / K_ + 1);
-                    if (std::string e = take(fields_[j], j + 1, no, x[index_ % K_ + 1]); !e.empty()) return e;
+                    // Kept in order as they come: a row of X is made only once
+                    // the file has proved to hold all its values.
+                    flat_.push_back(0.0);
+                    if (std::string e = take(fields_[j], j + 1, no, flat_.back()); !e.empty()) return e;
                     if (!text_fault_.empty()) return text_fault_;
                     ++index_;
                 }
@@ -104,6 +106,7 @@ private:
     std::string k_from_;               // where W comes from
     std::vector<std::int32_t> role_;   // per column: its variable 1..K, -1 an id, 0 left out
     std::int64_t cases_ = 0, index_ = 0, rows_ = 0;
+    std::vector<double> flat_;  // with values across lines: the values so far
     bool first_data_ = true;
     CodeWatch codes_{o_};
     std::string nine_fault_;       // the first value the default code 9 would take as missing
@@ -323,6 +326,10 @@ private:
             t_.names.push_back(header_.empty() ? default_name(j + 1) : header_[j]);
         t_.N = lines_are_cases ? static_cast<std::int32_t>(cases_) : *o_.cases;
         if (rows_ > t_.N) t_.X.shrink_rows(t_.N);
+        if (!lines_are_cases) {
+            for (std::int64_t i = 0; i < index_; ++i) row(i / K_ + 1)[i % K_ + 1] = flat_[i];
+            std::vector<double>().swap(flat_);
+        }
         if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
         if (std::string e = codes_.choose(t_.code, t_.code_chosen); !e.empty()) return o_.data + ": " + e;
         if (row_names_ && role_[0] == 1 && counts_cases())
