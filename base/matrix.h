@@ -60,6 +60,17 @@ public:
         p_ = p;
         n_ = n;
     }
+    // The first n elements kept, the rest given back.
+    void shrink(std::size_t n) {
+        if (n >= n_) return;
+        if (n == 0) {
+            std::free(std::exchange(p_, nullptr));
+            n_ = 0;
+            return;
+        }
+        if (T* p = static_cast<T*>(std::realloc(p_, n * sizeof(T)))) p_ = p;
+        n_ = n;
+    }
     T* data() { return p_; }
     const T* data() const { return p_; }
     std::size_t size() const { return n_; }
@@ -93,6 +104,11 @@ public:
     // More rows at the end (zero), keeping the others.
     void grow_rows(std::int64_t r1) {
         a_.resize(static_cast<std::size_t>(r1 - r0_ + 1) * cols_);
+        r1_ = r1;
+    }
+    // Rows r0..r1 only, from more: the others given back.
+    void shrink_rows(std::int64_t r1) {
+        a_.shrink(static_cast<std::size_t>(r1 - r0_ + 1) * cols_);
         r1_ = r1;
     }
 

@@ -3,7 +3,7 @@
 # seconds, on one core, at low priority. New inputs go to a working corpus
 # under the build folder (seeded from fuzz/corpus/TARGET and the
 # reproducers), crashes and slow inputs to fuzz-work/TARGET-*.
-# Usage: fuzz/run.sh TARGET SECONDS [BUILD_FOLDER]   (TARGET: format, freeform, dialog, run)
+# Usage: fuzz/run.sh TARGET SECONDS [BUILD_FOLDER]   (TARGET: format, freeform, dialog, run, batch)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 target=${1:?usage: fuzz/run.sh TARGET SECONDS [BUILD_FOLDER]}

@@ -110,8 +110,7 @@ public:
     }
 
     void read_data(Run& run) override {
-        fill_data(o_, t_, run);
-        std::string().swap(t_.text);  // the file's bytes are no longer needed
+        fill_data(o_, t_, run);  // the run takes the values
     }
     void data_read(const Run& run) override {
         show_first_cases(log_, run);
@@ -143,7 +142,8 @@ public:
             write_all(2, "talvo-batch: warning: temp.cov holds asterisks: values too wide for the format's fields\n");
         warning_ = near_singular_warning(run, t_.names);
         if (o_.csv)
-            trouble_ = write_csv_files(o_, run, t_.names, [&](const std::string& n) { return staging_.path(n); });
+            trouble_ = write_csv_files(
+                o_, run, t_.names, [&](const std::string& n) { return staging_.path(n); }, t_.ids);
         if (o_.plot && trouble_.empty()) {
             for (auto [name, svg] : {std::pair{"trace.svg", trace_svg(changes_, run.CRIT, logliks_)},
                                      {"patterns.svg", patterns_svg(run, t_.names)}}) {
@@ -311,7 +311,7 @@ int run_batch(int argc, char** argv) {
     if (std::string e = check_start_file(o); !e.empty()) return failed(e);
     Table t;
     try {
-        if (std::string e = read_table(o, t); !e.empty()) return failed(e);
+        if (std::string e = read_table(o, t); !e.empty()) return t.usage ? usage(e) : failed(e);
     } catch (const RunEnd& e) {
         return failed(report_line(e));
     } catch (const std::bad_alloc&) {

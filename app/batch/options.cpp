@@ -32,7 +32,11 @@ enum Long {
     EstimatorOption,
     Divisor,
     Accelerate,
-    StandardErrors
+    StandardErrors,
+    Columns,
+    Id,
+    DecimalComma,
+    NoCodeCheck
 };
 
 constexpr option kLong[] = {
@@ -41,6 +45,10 @@ constexpr option kLong[] = {
     {"missing", required_argument, nullptr, 'm'},
     {"header", no_argument, nullptr, Header},
     {"na", optional_argument, nullptr, Na},
+    {"columns", required_argument, nullptr, Columns},
+    {"id", required_argument, nullptr, Id},
+    {"decimal-comma", no_argument, nullptr, DecimalComma},
+    {"no-code-check", no_argument, nullptr, NoCodeCheck},
     {"start", required_argument, nullptr, 's'},
     {"max-passes", required_argument, nullptr, MaxPasses},
     {"criterion", required_argument, nullptr, Criterion},
@@ -122,6 +130,18 @@ std::string take(int c, std::string_view value, Options& o) {
             for (const std::string& w : o.na_words)
                 if (w.empty()) return "--na=" + std::string(value) + ": an empty word";
             return "";
+        case Columns:
+        case Id: {
+            std::vector<std::string>& list = c == Columns ? o.columns : o.ids;
+            const std::string name = c == Columns ? "--columns" : "--id";
+            for (std::string& item : split_commas(value)) {
+                if (item.empty()) return name + quoted + ": an empty item";
+                list.push_back(std::move(item));
+            }
+            return "";
+        }
+        case DecimalComma: o.decimal_comma = true; return "";
+        case NoCodeCheck: o.code_check = false; return "";
         case 's':
             if (value.empty()) return "--start: listwise, pairwise or a file name is needed";
             o.start = value == "listwise" ? Start::Listwise : value == "pairwise" ? Start::Pairwise : Start::File;
@@ -250,6 +270,8 @@ Command parse_command_line(int argc, char** argv) {
             return usage("--ridge is for the legacy estimator; the maximum-likelihood estimator has no prior");
         if (o.attrition) return usage("--attrition is for the legacy estimator");
     }
+    if (o.cases && o.variables && !(o.columns.empty() && o.ids.empty()))
+        return usage("--columns and --id need each line to hold one case: give --cases or --variables, not both");
     if (optind >= argc) return usage("no data file given");
     if (optind + 1 < argc) return usage("one data file only ('" + std::string(argv[optind + 1]) + "' is one too many)");
     cmd.options.data = argv[optind];
@@ -261,7 +283,8 @@ std::string_view help_text() {
     return R"(Usage: talvo-batch [OPTIONS] DATAFILE
 Estimates the means and the covariance matrix of the variables in DATAFILE,
 some of whose values are missing, by the EM algorithm of talvo(1), without
-its dialog. DATAFILE holds numbers separated by commas, blanks or tabs.
+its dialog. DATAFILE holds numbers separated by commas and blanks, or by
+tabs, or by semicolons (as its first line shows).
 
 Data:
   -n, --cases N          number of cases (default: counted; each case one line)
@@ -270,6 +293,14 @@ Data:
       --header           the first line names the variables
       --na[=WORDS]       NA (or the words listed, separated by commas) and
                          empty fields are missing values
+      --columns LIST     the variables: names (with --header) or numbers from 1,
+                         separated by commas, ranges as 2-5 or Ozone-Temp
+                         (default: every column that is not an id)
+      --id LIST          columns carried unchanged into the per-case outputs
+      --decimal-comma    a comma is the decimal point (files separated by tabs
+                         or semicolons)
+      --no-code-check    do not refuse values that look like missing-value
+                         codes (-99, 999, ...)
 Estimation:
   -s, --start listwise|pairwise|FILE
                          start values (default listwise); FILE holds K rows of

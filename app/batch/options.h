@@ -31,6 +31,12 @@ struct Options {
     bool header = false;
     bool na = false;                          // NA words and empty fields are missing values
     std::vector<std::string> na_words{"NA"};  // with --na=WORD,WORD...
+    // The columns read: the variables (none given: every column not an id)
+    // and the ids carried into the per-case outputs; each item a name, a
+    // number from 1, or a range of either (A-B).
+    std::vector<std::string> columns, ids;
+    bool decimal_comma = false;  // a comma is the decimal point (tab- or semicolon-separated files)
+    bool code_check = true;      // values that look like missing-value codes are refused
     Start start = Start::Listwise;
     std::string start_file;
     bool start_given = false;  // --start given (a listwise start is then kept, with a warning)

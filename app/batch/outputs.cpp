@@ -23,10 +23,10 @@ constexpr std::size_t kBlock = std::size_t{1} << 20;
 }  // namespace
 
 // A name as a CSV field, quoted when it must be.
-std::string csv_field(const std::string& name) {
+std::string csv_field(std::string_view name) {
     const bool plain = !name.empty() && name.find_first_of(",\"\r\n") == std::string::npos && name.front() != ' ' &&
                        name.back() != ' ' && name.front() != '\t' && name.back() != '\t';
-    if (plain) return name;
+    if (plain) return std::string(name);
     std::string q = "\"";
     for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
@@ -153,8 +153,8 @@ std::string Writer::finish() {
     return error_ ? name_ + ": cannot be written: " + std::strerror(error_) : "";
 }
 
-std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names,
-                            const PathOf& path) {
+std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names, const PathOf& path,
+                            const IdColumns& ids) {
     const std::int32_t N = run.N, K = run.K;
     auto where = [&](const std::string& name) { return path ? path(name) : in_folder(o, name); };
     auto header = [&](std::string& out, bool corner) {
@@ -179,10 +179,15 @@ std::string write_csv_files(const Options& o, const Run& run, const std::vector<
     if (run.OPTOUT != 1) return "";
 
     Writer data(where("completed.csv")), filled(where("filled.csv"));
-    header(data.out(), false);
-    header(filled.out(), false);
+    for (Writer* w : {&data, &filled}) {
+        w->out() += ids.header;
+        header(w->out(), false);
+    }
+    const bool with_ids = !ids.header.empty();
     for (std::int32_t I = 1; I <= N; ++I) {
+        if (with_ids) data.out() += ids.of_case(I);
         row(data.out(), run.X, I);
+        if (with_ids) filled.out() += ids.of_case(I);
         for (std::int32_t J = 1; J <= K; ++J) {
             filled.out() += run.OBS(run.PATT(I), J) ? '0' : '1';
             filled.out() += J < K ? ',' : '\n';

@@ -58,18 +58,31 @@ private:
     void flush();
 };
 
-// A name as a CSV field, quoted when it must be.
-std::string csv_field(const std::string& name);
-
 // A file of the output folder.
 std::string in_folder(const Options& o, const std::string& name);
 
+// A text as a CSV field, in double quotes when it must be.
+std::string csv_field(std::string_view text);
+
+// The id columns (--id): carried from the data file into the per-case
+// outputs unchanged, as CSV fields.
+struct IdColumns {
+    std::string header;             // their names, each followed by a comma
+    std::string text;               // per case its fields, each followed by a comma
+    std::vector<std::size_t> ends;  // case I's fields end at ends[I - 1]
+    std::string_view of_case(std::int32_t I) const {
+        const std::size_t from = I > 1 ? ends[I - 2] : 0;
+        return std::string_view(text).substr(from, ends[I - 1] - from);
+    }
+};
+
 // covariance.csv and means.csv in the output folder; with additional output
-// also completed.csv and filled.csv (1 where a value was filled in).
-// Numbers in their shortest exact form. Each is written where `path` says
-// (none: under its own name). "" or what went wrong.
+// also completed.csv and filled.csv (1 where a value was filled in), each
+// case's row led by its ids. Numbers in their shortest exact form. Each is
+// written where `path` says (none: under its own name). "" or what went
+// wrong.
 using PathOf = std::function<std::string(const std::string& name)>;
 std::string write_csv_files(const Options& o, const Run& run, const std::vector<std::string>& names,
-                            const PathOf& path = nullptr);
+                            const PathOf& path = nullptr, const IdColumns& ids = {});
 
 }  // namespace talvo::batch

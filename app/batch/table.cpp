@@ -5,260 +5,340 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstring>
 
-#include "base/errors.h"
+#include "app/batch/columns.h"
+#include "app/batch/fields.h"
+#include "app/batch/lines.h"
+#include "app/batch/number.h"
 #include "base/memory.h"
-#include "textio/numbers.h"
 
 namespace talvo::batch {
 
 namespace {
 
-struct Field {
-    std::string_view text;
-    std::size_t col = 0;  // from 1
-    bool quoted = false;
-    bool empty = false;
-};
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
-
-// The fields of one line: separated by blanks and tabs, or by one comma
-// with blanks around it. Nothing between two commas, before a comma that
-// opens the line or after one that ends it is an empty field. A field in
-// double quotes (a doubled quote standing for one) may hold anything.
-void split(std::string_view line, std::vector<Field>& out) {
-    out.clear();
-    const std::size_t n = line.size();
-    std::size_t i = 0;
-    auto skip = [&] {
-        while (i < n && blank(line[i])) ++i;
-    };
-    skip();
-    if (i == n) return;
-    for (;;) {
-        Field f;
-        f.col = i + 1;
-        if (line[i] == ',') {
-            f.empty = true;
-        } else if (line[i] == '"') {
-            f.quoted = true;
-            std::size_t j = i + 1;
-            while (j < n && !(line[j] == '"' && (j + 1 == n || line[j + 1] != '"'))) j += line[j] == '"' ? 2 : 1;
-            f.text = line.substr(i + 1, std::min(j, n) - i - 1);
-            i = std::min(j + 1, n);
-            while (i < n && !blank(line[i]) && line[i] != ',') ++i;
-        } else {
-            std::size_t j = i;
-            while (j < n && !blank(line[j]) && line[j] != ',') ++j;
-            f.text = line.substr(i, j - i);
-            i = j;
-        }
-        out.push_back(f);
-        skip();
-        if (i == n) return;
-        if (line[i] == ',') {
-            ++i;
-            skip();
-            if (i == n) {
-                out.push_back(Field{{}, i + 1, false, true});
-                return;
-            }
-        }
-    }
-}
-
-std::string unquote(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        out += s[i];
-        if (s[i] == '"' && i + 1 < s.size() && s[i + 1] == '"') ++i;
-    }
-    return out;
-}
-
-int parse(std::string_view text, double& v) {
-    numbers::Scanner s;
-    if (s.feed(text) != text.size()) return err::InvalidReal;
-    return s.quick_value(0, v) == 0 ? 0 : s.value(0, false, v);
-}
-
-std::string default_name(std::size_t j) {
+std::string default_name(std::size_t col) {
     std::string name = "V";
-    return name += std::to_string(j);
+    return name += std::to_string(col);
 }
 
-// Codes the program may choose when none is given: 9, then -99, -999, ...
-constexpr double kCandidates[] = {9.0,        -99.0,       -999.0,       -9999.0,       -99999.0,      -999999.0,
-                                  -9999999.0, -99999999.0, -999999999.0, -9999999999.0, -99999999999.0};
+bool blank_line(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+}
 
-// One walk over the data: every check, and with a run the values into X.
-class Walker {
+constexpr const char* kSemicolons =
+    "this line has semicolons, but the file's first line has none: the first line decides how fields are separated";
+
+class Reader {
 public:
-    Walker(const Options& o, Table& t, Run* run) : o_(o), t_(t), run_(run) {}
+    Reader(const Options& o, Table& t, int fd) : o_(o), t_(t), lines_(fd, o.data) {}
 
-    std::string walk() {
-        std::string_view rest = t_.text;
-        if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);  // the byte order mark some spreadsheets write
-        std::vector<Field> fields;
-        std::size_t line_no = 0;
+    std::string read() {
         const bool lines_are_cases = !(o_.cases && o_.variables);
-        std::int32_t K = o_.variables.value_or(0);
-        std::string k_from = o_.variables ? "--variables " + std::to_string(K) : "";
-        std::int64_t cases = 0;
-        while (!rest.empty()) {
-            std::size_t nl = rest.find('\n');
-            std::string_view line = rest.substr(0, nl);
-            rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
-            if (!line.empty() && line.back() == '\r' && nl != std::string_view::npos) line.remove_suffix(1);
-            ++line_no;
-            split(line, fields);
-            if (line_no == 1 && o_.header) {
-                if (std::string e = take_header(fields, K, k_from); !e.empty()) return e;
+        std::string_view line;
+        std::string error;
+        bool decided = false;
+        while (lines_.next(line, error)) {
+            const std::uint64_t no = lines_.number();
+            if (!decided && (o_.header || !blank_line(line))) {
+                decided = true;
+                sep_ = separator_of(line);
+                if (o_.decimal_comma && sep_ == Separator::Blanks)
+                    return place(no) +
+                           "--decimal-comma needs fields separated by tabs or semicolons, and this line has neither";
+            }
+            split(line, sep_, fields_);
+            if (no == 1 && o_.header) {
+                if (std::string e = take_header(); !e.empty()) return e;
                 continue;
             }
-            if (fields.empty()) continue;
-            if (K == 0) {
-                K = static_cast<std::int32_t>(std::min<std::size_t>(fields.size(), INT32_MAX));
-                k_from = "as line " + std::to_string(line_no) + " does";
-            }
-            if (lines_are_cases) {
-                if (fields.size() != static_cast<std::size_t>(K)) {
-                    std::size_t col = fields.size() > static_cast<std::size_t>(K) ? fields[K].col : line.size() + 1;
-                    return place(line_no, col) + std::to_string(fields.size()) +
-                           " values on this line; each line holds one case of " + std::to_string(K) + " values (" +
-                           k_from + ")";
+            if (fields_.empty()) continue;
+            if (W_ == 0) {
+                const bool given = o_.variables && o_.columns.empty() && o_.ids.empty();
+                k_from_ =
+                    given ? "--variables " + std::to_string(*o_.variables) : "as line " + std::to_string(no) + " does";
+                const std::size_t w = given ? static_cast<std::size_t>(*o_.variables) : fields_.size();
+                if (lines_are_cases && w != fields_.size()) {  // refused before anything is made for w columns
+                    W_ = static_cast<std::int32_t>(w);
+                    return take_case(line.size(), no);
                 }
-                if (o_.cases && cases == *o_.cases)
-                    return place(line_no) + "case " + std::to_string(cases + 1) + ", but --cases is " +
-                           std::to_string(*o_.cases);
-                if (++cases > INT32_MAX) return place(line_no) + "too many cases";
+                if (std::string e = resolve(static_cast<std::int32_t>(std::min<std::size_t>(w, INT32_MAX))); !e.empty())
+                    return e;
             }
-            for (std::size_t j = 0; j < fields.size(); ++j) {
-                if (!lines_are_cases && index_ == std::int64_t{*o_.cases} * K)
-                    return place(line_no, fields[j].col) + "value " + std::to_string(index_ + 1) + " is beyond " +
-                           sizes(K) + " values";
-                if (std::string e = take(fields[j], j + 1, line_no, K); !e.empty()) return e;
+            if (!text_fault_.empty()) {
+                mark_text();
+            } else if (lines_are_cases) {
+                if (std::string e = take_case(line.size(), no); !e.empty()) return e;
+            } else {
+                for (std::size_t j = 0; j < fields_.size(); ++j) {
+                    const std::int64_t all = std::int64_t{*o_.cases} * K_;
+                    if (index_ == all)
+                        return place(no, fields_[j].col) + "value " + std::to_string(index_ + 1) + " is beyond " +
+                               sizes() + " values";
+                    // Kept in order as they come: a row of X is made only once
+                    // the file has proved to hold all its values.
+                    flat_.push_back(0.0);
+                    if (std::string e = take(fields_[j], j + 1, no, flat_.back()); !e.empty()) return e;
+                    if (!text_fault_.empty()) return text_fault_;
+                    ++index_;
+                }
             }
+            first_data_ = false;
         }
-        const std::string end = " (line " + std::to_string(line_no) + ")";
-        if (K == 0 || index_ == 0) return o_.data + ": no data";
-        if (lines_are_cases && o_.cases && cases < *o_.cases)
-            return o_.data + ": the data end after " + std::to_string(cases) + " cases" + end + ", but --cases is " +
-                   std::to_string(*o_.cases);
-        if (!lines_are_cases && index_ < std::int64_t{*o_.cases} * K)
-            return o_.data + ": the data end after " + std::to_string(index_) + " values" + end + ", but " + sizes(K) +
-                   " values";
-        t_.K = K;
-        t_.N = lines_are_cases ? static_cast<std::int32_t>(cases) : *o_.cases;
-        if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
-        if (!t_.named) {
-            t_.names.clear();
-            for (std::int32_t j = 1; j <= K; ++j) t_.names.push_back(default_name(j));
-        }
-        return run_ ? "" : choose_code();
+        if (!error.empty()) return error;
+        if (!text_fault_.empty())
+            return text_fault_ + "; " + text_columns(text_cols_, header_, row_names_ && o_.ids.empty());
+        return finish(lines_are_cases);
     }
 
 private:
     const Options& o_;
     Table& t_;
-    Run* run_;
-    std::int64_t index_ = 0;  // values so far
-    bool hit_[std::size(kCandidates)] = {};
+    LineReader lines_;
+    Separator sep_ = Separator::Blanks;
+    std::vector<Field> fields_;
+    std::vector<std::string> header_;  // the header's names, one per column
+    bool row_names_ = false;           // the header's first name is empty, as R's write.csv leaves it
+    std::int32_t W_ = 0, K_ = 0;       // fields a line, variables
+    std::string k_from_;               // where W comes from
+    std::vector<std::int32_t> role_;   // per column: its variable 1..K, -1 an id, 0 left out
+    std::int64_t cases_ = 0, index_ = 0, rows_ = 0;
+    std::vector<double> flat_;  // with values across lines: the values so far
+    bool first_data_ = true;
+    CodeWatch codes_{o_};
+    std::string nine_fault_;       // the first value the default code 9 would take as missing
+    std::string text_fault_;       // the first field of text among the variables
+    std::vector<bool> text_cols_;  // the columns of variables where text is found
 
-    std::string place(std::size_t line) const { return o_.data + ":" + std::to_string(line) + ": "; }
-    std::string place(std::size_t line, std::size_t col) const {
+    std::string place(std::uint64_t line) const { return o_.data + ":" + std::to_string(line) + ": "; }
+    std::string place(std::uint64_t line, std::size_t col) const {
         return o_.data + ":" + std::to_string(line) + ":" + std::to_string(col) + ": ";
     }
-    std::string sizes(std::int32_t K) const {
-        return "--cases " + std::to_string(*o_.cases) + " x --variables " + std::to_string(K) + " = " +
-               std::to_string(std::int64_t{*o_.cases} * K);
+    std::string sizes() const {
+        return "--cases " + std::to_string(*o_.cases) + " x --variables " + std::to_string(K_) + " = " +
+               std::to_string(std::int64_t{*o_.cases} * K_);
     }
+    bool selecting() const { return !o_.columns.empty() || !o_.ids.empty(); }
 
-    std::string take_header(const std::vector<Field>& fields, std::int32_t& K, std::string& k_from) {
-        if (fields.empty()) return place(1) + "the header line is empty";
-        if (o_.variables && fields.size() != static_cast<std::size_t>(K))
-            return place(1) + "the header names " + std::to_string(fields.size()) + " variables, but --variables is " +
-                   std::to_string(K);
-        t_.names.clear();
-        for (const Field& f : fields) {
-            std::string name = f.quoted ? unquote(f.text) : std::string(f.text);
-            t_.names.push_back(name.empty() ? default_name(t_.names.size() + 1) : name);
+    std::string take_header() {
+        if (fields_.empty()) return place(1) + "the header line is empty";
+        header_.clear();
+        for (const Field& f : fields_) {
+            std::string name = unquote(f);
+            header_.push_back(name.empty() ? default_name(header_.size() + 1) : std::move(name));
         }
+        row_names_ = fields_[0].text.empty();
         t_.named = true;
-        K = static_cast<std::int32_t>(std::min<std::size_t>(fields.size(), INT32_MAX));
-        k_from = "the header names " + std::to_string(K);
-        return "";
+        const std::size_t w = fields_.size();
+        if (o_.variables && !selecting() && w != static_cast<std::size_t>(*o_.variables))
+            return place(1) + "the header names " + std::to_string(w) + " variables, but --variables is " +
+                   std::to_string(*o_.variables);
+        k_from_ = "the header names " + std::to_string(w);
+        return resolve(static_cast<std::int32_t>(std::min<std::size_t>(w, INT32_MAX)));
     }
 
-    // One field: its value, or what is wrong with it. The messages are made
-    // only for a fault.
-    std::string take(const Field& f, std::size_t j, std::size_t line_no, std::int32_t K) {
-        auto where = [&] { return place(line_no, f.col) + "field " + std::to_string(j); };
-        auto shown = [&] { return ": \"" + std::string(f.text) + "\""; };
-        constexpr const char* ask_na = "give --na to count NA and empty fields as missing values";
-        bool missing = false;
-        double v = 0.0;
-        if (f.empty) {
-            if (!o_.na) return where() + " is empty; " + ask_na;
-            missing = true;
-        } else if (f.quoted) {
-            return where() + shown() + " is quoted text, not a number";
-        } else if (int e = parse(f.text, v)) {
-            if (std::find(o_.na_words.begin(), o_.na_words.end(), f.text) == o_.na_words.end()) {
-                if (e == err::RealOverflow) return where() + shown() + " is beyond the range of double precision";
-                const bool first = line_no == 1 && !o_.header;
-                return where() + shown() + " is not a number" +
-                       (first ? "; the first line looks like a header: give --header" : "");
-            }
-            if (!o_.na) return where() + shown() + " is not a number; " + ask_na;
-            missing = true;
-        } else if (std::string wrong = check_code(v); !wrong.empty()) {
-            return where() + ": " + std::string(f.text) + wrong;
-        }
-        if (missing) v = t_.code;
-        if (run_) {
-            run_->X(index_ / K + 1, index_ % K + 1) = v;
-        } else {
-            t_.missing += missing || (o_.missing && v == *o_.missing);
-        }
-        ++index_;
-        return "";
-    }
-
-    // A number the code would take as missing without that being meant.
-    std::string check_code(double v) {
-        const double whole = std::trunc(v);
-        if (o_.missing) {
-            if (whole == *o_.missing && v != *o_.missing)
-                return " would count as missing, its whole-number part being the code " + shortest(*o_.missing) +
-                       "; choose a code that no observed value has";
-        } else if (o_.na) {
-            for (std::size_t i = 0; i < std::size(kCandidates); ++i) hit_[i] = hit_[i] || whole == kCandidates[i];
-        } else if (whole == 9.0) {
-            return " would count as missing under the default code 9 (every value from 9 up to 10); give --missing 9 "
-                   "if 9 marks missing values, or --missing with the code your data use";
-        }
-        return "";
-    }
-
-    std::string choose_code() {
-        if (o_.missing || !o_.na) {
-            t_.code = o_.missing.value_or(9.0);
+    // The variables and ids among W columns.
+    std::string resolve(std::int32_t W) {
+        W_ = W;
+        if (o_.cases && o_.variables) {  // values across lines: each a variable in turn, named at the end
+            K_ = W;
             return "";
         }
-        for (std::size_t i = 0; i < std::size(kCandidates); ++i) {
-            if (!hit_[i]) {
-                t_.code = kCandidates[i];
-                t_.code_chosen = true;
-                return "";
+        Selection s;
+        std::string e = select_columns(o_, header_, W, s);
+        K_ = static_cast<std::int32_t>(s.vars.size());
+        if (e.empty() && o_.variables && selecting() && K_ != *o_.variables)
+            e = "--variables is " + std::to_string(*o_.variables) + ", but " + std::to_string(K_) +
+                " columns are variables";
+        if (!e.empty()) {
+            t_.usage = true;
+            return e;
+        }
+        role_.assign(static_cast<std::size_t>(W), 0);
+        text_cols_.assign(static_cast<std::size_t>(W), false);
+        auto name = [&](std::int32_t j) { return header_.empty() ? default_name(j + 1) : header_[j]; };
+        t_.names.clear();
+        for (std::int32_t k = 0; k < K_; ++k) {
+            role_[s.vars[k]] = k + 1;
+            t_.names.push_back(name(s.vars[k]));
+        }
+        for (std::int32_t j : s.ids) {
+            role_[j] = -1;
+            t_.ids.header += csv_field(name(j)) + ",";
+        }
+        return "";
+    }
+
+    // The row of case I in X, made when it is new.
+    double* row(std::int64_t I) {
+        if (I > rows_) {
+            const std::int64_t width = std::int64_t{K_} + 1;
+            std::int64_t want =
+                rows_ == 0 ? std::max<std::int64_t>(1, (std::int64_t{1} << 20) / (8 * width)) : rows_ + rows_ / 2 + 1;
+            if (o_.cases) want = std::min<std::int64_t>(want, *o_.cases);
+            want = std::max(want, I);
+            auto bytes = checked_mul(static_cast<std::uint64_t>(want - rows_), static_cast<std::uint64_t>(width) * 8);
+            if (!bytes) throw std::bad_alloc();
+            ensure_memory(*bytes);
+            if (rows_ == 0)
+                t_.X.allocate(1, want, 0, K_);
+            else
+                t_.X.grow_rows(want);
+            rows_ = want;
+        }
+        return t_.X.row(I);
+    }
+
+    std::string take_case(std::size_t length, std::uint64_t no) {
+        const std::size_t W = static_cast<std::size_t>(W_);
+        if (fields_.size() != W) {
+            const std::size_t col = fields_.size() > W ? fields_[W].col : length + 1;
+            return place(no, col) + std::to_string(fields_.size()) +
+                   " values on this line; each line holds one case of " + std::to_string(W_) + " values (" + k_from_ +
+                   ")" + (semicolons() ? "; " + std::string(kSemicolons) : "");
+        }
+        if (o_.cases && cases_ == *o_.cases)
+            return place(no) + "case " + std::to_string(cases_ + 1) + ", but --cases is " + std::to_string(*o_.cases);
+        if (cases_ == INT32_MAX) return place(no) + "too many cases";
+        double* x = row(cases_ + 1);
+        for (std::size_t j = 0; j < W; ++j) {
+            const std::int32_t r = role_[j];
+            if (r > 0) {
+                if (std::string e = take(fields_[j], j + 1, no, x[r]); !e.empty()) return e;
+                if (!text_fault_.empty()) {
+                    mark_text();
+                    return "";
+                }
             }
         }
-        return o_.data + ": every code the program tries is a value of the data; give --missing";
+        if (!t_.ids.header.empty()) {
+            for (std::size_t j = 0; j < W; ++j) {
+                if (role_[j] >= 0) continue;
+                const Field& f = fields_[j];
+                if (!f.empty && !(f.quoted && f.text.empty())) t_.ids.text += csv_field(unquote(f));
+                t_.ids.text += ',';
+            }
+            t_.ids.ends.push_back(t_.ids.text.size());
+        }
+        ++cases_;
+        return "";
+    }
+
+    // One field of a variable into out: "" or what is wrong with it. Text
+    // sets text_fault_ instead. The messages are made only for a fault.
+    std::string take(const Field& f, std::size_t j, std::uint64_t no, double& out) {
+        auto where = [&] { return place(no, f.col) + "field " + std::to_string(j); };
+        auto shown = [&] { return ": \"" + std::string(f.text) + "\" "; };
+        constexpr const char* ask_na = "give --na to count NA and empty fields as missing values";
+        auto is_na = [&] { return std::find(o_.na_words.begin(), o_.na_words.end(), f.text) != o_.na_words.end(); };
+        if (f.empty || (o_.na && !f.quoted && is_na())) {
+            if (!o_.na) return where() + " is empty; " + ask_na;
+            out = NAN;
+            ++t_.missing;
+            return "";
+        }
+        if (!f.quoted && is_na()) return where() + shown() + "is not a number; " + ask_na;
+        if (!f.quoted && sep_ == Separator::Blanks && f.text.find(';') != std::string_view::npos)
+            return where() + shown() + "is not a number; " + kSemicolons;
+        double v = 0.0;
+        const Form form = f.quoted ? Form::Text : read_number(f.text, o_.decimal_comma, sep_ != Separator::Blanks, v);
+        if (!f.quoted && (form == Form::Text || form == Form::Malformed) && missing_word(f.text)) {
+            std::string words;  // the words given, and this one
+            if (o_.na)
+                for (const std::string& w : o_.na_words) (words += w) += ',';
+            return where() + shown() + "is not a number; if it marks missing values, give " +
+                   (o_.na ? "it among the --na words (--na=" : "--na=") + words + std::string(f.text) +
+                   (o_.na ? ")" : "");
+        }
+        if (form == Form::Text) {
+            if (first_data_ && !o_.header && !any_number())
+                return where() + shown() + "is not a number; the first line looks like a header: give --header";
+            text_fault_ = where() + shown() + (f.quoted ? "is quoted text, not a number" : "is text, not a number");
+            return "";
+        }
+        if (form == Form::Malformed && sep_ == Separator::Tab && f.text.find(' ') != std::string_view::npos)
+            return where() + shown() +
+                   "is not a number; the file's first line has a tab, so tabs alone separate its fields";
+        if (form != Form::Number) return where() + shown() + explain(form, f.text);
+        if (std::string wrong = codes_.check(v); !wrong.empty()) {
+            // Under the default code the file is read on: a code of another
+            // form found at the end is the better word.
+            if (o_.missing) return where() + ": " + std::string(f.text) + wrong;
+            if (nine_fault_.empty()) nine_fault_ = where() + ": " + std::string(f.text) + wrong;
+        }
+        out = v;
+        t_.missing += o_.missing && v == *o_.missing;
+        return "";
+    }
+
+    bool semicolons() const {
+        return sep_ == Separator::Blanks && std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
+                   return !f.quoted && f.text.find(';') != std::string_view::npos;
+               });
+    }
+
+    // The first variable numbers the cases 0, 1, 2, ... or 1, 2, 3, ...
+    bool counts_cases() const {
+        for (double from : {0.0, 1.0}) {
+            std::int32_t I = 1;
+            while (I <= t_.N && t_.X(I, 1) == from + (I - 1)) ++I;
+            if (I > t_.N) return true;
+        }
+        return false;
+    }
+
+    // Some field of the line reads as a number.
+    bool any_number() const {
+        double v;
+        for (const Field& f : fields_)
+            if (!f.quoted && !f.empty && read_number(f.text, o_.decimal_comma, true, v) == Form::Number) return true;
+        return false;
+    }
+
+    // The columns of variables on this line that hold text.
+    void mark_text() {
+        if (fields_.size() != static_cast<std::size_t>(W_)) return;
+        double v;
+        for (std::size_t j = 0; j < fields_.size(); ++j) {
+            const Field& f = fields_[j];
+            if (role_[j] <= 0 || text_cols_[j] || f.empty) continue;
+            const bool na = std::find(o_.na_words.begin(), o_.na_words.end(), f.text) != o_.na_words.end();
+            text_cols_[j] =
+                f.quoted || (!na && read_number(f.text, o_.decimal_comma, sep_ != Separator::Blanks, v) == Form::Text &&
+                             !missing_word(f.text));
+        }
+    }
+
+    std::string finish(bool lines_are_cases) {
+        const std::string end = " (line " + std::to_string(lines_.number()) + ")";
+        if (K_ == 0 || (cases_ == 0 && index_ == 0)) return o_.data + ": no data";
+        if (lines_are_cases && o_.cases && cases_ < *o_.cases)
+            return o_.data + ": the data end after " + std::to_string(cases_) + " cases" + end + ", but --cases is " +
+                   std::to_string(*o_.cases);
+        if (!lines_are_cases && index_ < std::int64_t{*o_.cases} * K_)
+            return o_.data + ": the data end after " + std::to_string(index_) + " values" + end + ", but " + sizes() +
+                   " values";
+        t_.K = K_;
+        for (std::int32_t j = static_cast<std::int32_t>(t_.names.size()); j < K_; ++j)
+            t_.names.push_back(header_.empty() ? default_name(j + 1) : header_[j]);
+        t_.N = lines_are_cases ? static_cast<std::int32_t>(cases_) : *o_.cases;
+        if (rows_ > t_.N) t_.X.shrink_rows(t_.N);
+        if (!lines_are_cases) {
+            for (std::int64_t i = 0; i < index_; ++i) row(i / K_ + 1)[i % K_ + 1] = flat_[i];
+            std::vector<double>().swap(flat_);
+        }
+        if (t_.N < 2) return o_.data + ": 1 case; at least 2 are needed (the covariances divide by N - 1)";
+        if (std::string e = codes_.choose(t_.code, t_.code_chosen); !e.empty()) return o_.data + ": " + e;
+        if (row_names_ && role_[0] == 1 && counts_cases())
+            return o_.data +
+                   ": column 1 has no name in the header and counts the cases, as pandas writes its index: "
+                   "give --id 1 to carry it, or --columns to leave it out";
+        if (!o_.missing && o_.code_check)
+            if (std::string e = check_codes(o_.data, t_.X, t_.N, t_.K, t_.names); !e.empty()) return e;
+        return nine_fault_;
     }
 };
 
@@ -275,27 +355,27 @@ std::string read_table(const Options& o, Table& t) {
         ::close(fd);
         return o.data + ": is a folder, not a data file";
     }
-    t.text.clear();
-    if (S_ISREG(st.st_mode)) {
-        ensure_memory(static_cast<std::uint64_t>(st.st_size));
-        t.text.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    char buf[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            std::string e = o.data + ": cannot be read: " + std::strerror(errno);
-            ::close(fd);
-            return e;
-        }
-        if (n == 0) break;
-        t.text.append(buf, static_cast<std::size_t>(n));
+    std::string e;
+    try {
+        e = Reader(o, t, fd).read();
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
-    return Walker(o, t, nullptr).walk();
+    return e;
 }
 
-void fill_data(const Options& o, Table& t, Run& run) { Walker(o, t, &run).walk(); }
+void fill_data(const Options&, Table& t, Run& run) {
+    assert(run.X.first_row() == 1 && run.X.last_row() == t.N && run.X.first_col() == 0 && run.X.last_col() == t.K);
+    assert(t.X.first_row() == 1 && t.X.last_row() == t.N && t.X.first_col() == 0 && t.X.last_col() == t.K);
+    for (std::int32_t I = 1; I <= t.N; ++I) {
+        double* x = t.X.row(I);
+        for (std::int32_t J = 1; J <= t.K; ++J)
+            if (std::isnan(x[J])) x[J] = t.code;
+    }
+    run.X = std::move(t.X);
+    t.X.release();
+}
 
 }  // namespace talvo::batch

@@ -123,6 +123,17 @@ TEST(CommandLine, NaWordsAndStartValues) {
     EXPECT_EQ(accepted({"--", "-d.csv"}).data, "-d.csv");
 }
 
+TEST(CommandLine, ColumnsIdsAndReading) {
+    Options o = accepted(
+        {"--columns", "Ozone-Temp,7", "--columns=2-3", "--id", "day", "--decimal-comma", "--no-code-check", "d.csv"});
+    EXPECT_EQ(o.columns, (std::vector<std::string>{"Ozone-Temp", "7", "2-3"}));
+    EXPECT_EQ(o.ids, std::vector<std::string>{"day"});
+    EXPECT_TRUE(o.decimal_comma);
+    EXPECT_FALSE(o.code_check);
+    o = accepted({"d.csv"});
+    EXPECT_TRUE(o.columns.empty() && o.ids.empty() && !o.decimal_comma && o.code_check);
+}
+
 TEST(CommandLine, HelpAndVersionEndEarly) {
     EXPECT_EQ(parse({"--help"}).what, Command::What::Help);
     EXPECT_EQ(parse({"-h", "--bogus"}).what, Command::What::Help);
@@ -147,7 +158,7 @@ TEST(CommandLine, Refusals) {
         {{"--bogus=3", "d.csv"}, "unknown option '--bogus'"},
         {{"-x", "d.csv"}, "unknown option '-x'"},
         {{"-fx", "d.csv"}, "unknown option '-x'"},
-        {{"--c", "d.csv"}, "option '--c' is ambiguous: --cases, --criterion, --csv"},
+        {{"--c", "d.csv"}, "option '--c' is ambiguous: --cases, --columns, --criterion, --csv"},
         {{"--cr=-1", "d.csv"}, "--criterion '-1': a positive number is needed"},  // abbreviated: not ambiguous
         {{"d.csv", "--cases"}, "option '--cases' needs a value"},
         {{"d.csv", "-n"}, "option '-n' needs a value"},
@@ -203,6 +214,10 @@ TEST(CommandLine, Refusals) {
         {{"--attrition", "a,b", "d.csv"}, "--attrition 'a,b': two numbers B0,B1 are needed (intercept, b-weight)"},
         {{"--attrition", "1;2", "d.csv"}, "--attrition '1;2': two numbers B0,B1 are needed (intercept, b-weight)"},
         {{"--out", "", "d.csv"}, "--out: a folder name is needed"},
+        {{"--columns", "a,,b", "d.csv"}, "--columns 'a,,b': an empty item"},
+        {{"--id=", "d.csv"}, "--id '': an empty item"},
+        {{"-n", "2", "-k", "2", "--id", "1", "d.csv"},
+         "--columns and --id need each line to hold one case: give --cases or --variables, not both"},
         // The first fault is told, even when a later one would end the
         // line early.
         {{"--cases", "0", "--help"}, "--cases '0': a whole number of at least 1 is needed"},
