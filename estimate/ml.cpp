@@ -19,57 +19,6 @@ inline double finite(double v) {
     return v;
 }
 
-// One pattern's covariance, its variables in the order observed first
-// (each group ascending), swept on its observed variables. Afterwards, with
-// o the observed and m the missing positions: a(m, o) holds the regression
-// coefficients of the missing variables on the observed ones, a(m, m) their
-// conditional covariances, a(o, o) minus the inverse of the observed block,
-// and logdet the log of its determinant.
-struct Swept {
-    std::int32_t K = 0, observed = 0;
-    std::vector<std::int32_t> var;  // 0-based variable of each position
-    std::vector<double> a;          // K x K
-    double logdet = 0.0;
-
-    double& at(std::int32_t i, std::int32_t j) {
-        return a[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
-    }
-};
-
-void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s) {
-    const std::int32_t K = run.K;
-    s.K = K;
-    s.observed = K - run.P(L, K + 1);
-    s.var.resize(static_cast<std::size_t>(K));
-    s.a.resize(static_cast<std::size_t>(K) * static_cast<std::size_t>(K));
-    for (std::int32_t i = 0; i < K; ++i) s.var[static_cast<std::size_t>(i)] = run.P(L, i + 1) - 1;
-    for (std::int32_t i = 0; i < K; ++i)
-        for (std::int32_t j = 0; j < K; ++j)
-            s.at(i, j) = theta.sigma(s.var[static_cast<std::size_t>(i)], s.var[static_cast<std::size_t>(j)]);
-    s.logdet = 0.0;
-    for (std::int32_t p = 0; p < s.observed; ++p) {
-        const double d = s.at(p, p);
-        // The pivot is the variance of the variable given those swept before
-        // it: not positive, the observed block is not positive definite.
-        if (!(d > 0.0)) math_fault(d == 0.0 ? Fault::DivideByZero : Fault::Invalid);
-        s.logdet = fp::add(s.logdet, std::log(d));
-        for (std::int32_t i = 0; i < K; ++i) {
-            if (i == p) continue;
-            for (std::int32_t j = 0; j <= i; ++j) {
-                if (j == p) continue;
-                s.at(i, j) = fp::sub(s.at(i, j), fp::div(fp::mul(s.at(i, p), s.at(p, j)), d));
-                s.at(j, i) = s.at(i, j);
-            }
-        }
-        for (std::int32_t i = 0; i < K; ++i) {
-            if (i == p) continue;
-            s.at(i, p) = fp::div(s.at(i, p), d);
-            s.at(p, i) = s.at(i, p);
-        }
-        s.at(p, p) = -fp::div(1.0, d);
-    }
-}
-
 // What the patterns give an evaluation: each pattern's log-likelihood, and
 // its conditional covariances (lower triangle of its missing block).
 struct PatternResults {
@@ -145,6 +94,40 @@ double total(const Run& run, const PatternResults& r) {
 }
 
 }  // namespace
+
+void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s) {
+    const std::int32_t K = run.K;
+    s.K = K;
+    s.observed = K - run.P(L, K + 1);
+    s.var.resize(static_cast<std::size_t>(K));
+    s.a.resize(static_cast<std::size_t>(K) * static_cast<std::size_t>(K));
+    for (std::int32_t i = 0; i < K; ++i) s.var[static_cast<std::size_t>(i)] = run.P(L, i + 1) - 1;
+    for (std::int32_t i = 0; i < K; ++i)
+        for (std::int32_t j = 0; j < K; ++j)
+            s.at(i, j) = theta.sigma(s.var[static_cast<std::size_t>(i)], s.var[static_cast<std::size_t>(j)]);
+    s.logdet = 0.0;
+    for (std::int32_t p = 0; p < s.observed; ++p) {
+        const double d = s.at(p, p);
+        // The pivot is the variance of the variable given those swept before
+        // it: not positive, the observed block is not positive definite.
+        if (!(d > 0.0)) math_fault(d == 0.0 ? Fault::DivideByZero : Fault::Invalid);
+        s.logdet = fp::add(s.logdet, std::log(d));
+        for (std::int32_t i = 0; i < K; ++i) {
+            if (i == p) continue;
+            for (std::int32_t j = 0; j <= i; ++j) {
+                if (j == p) continue;
+                s.at(i, j) = fp::sub(s.at(i, j), fp::div(fp::mul(s.at(i, p), s.at(p, j)), d));
+                s.at(j, i) = s.at(i, j);
+            }
+        }
+        for (std::int32_t i = 0; i < K; ++i) {
+            if (i == p) continue;
+            s.at(i, p) = fp::div(s.at(i, p), d);
+            s.at(p, i) = s.at(i, p);
+        }
+        s.at(p, p) = -fp::div(1.0, d);
+    }
+}
 
 PatternCases group_cases(const Run& run) {
     PatternCases g;
