@@ -246,6 +246,21 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
 
     BatchSteps steps(o, t, start, con, staging);
     const RunOutcome out = run_estimation(run, steps);
+    // The imputations, with signals taken: they may take long. They read
+    // only the observed values and replace the filled ones, which the
+    // statistics do not read.
+    std::string impute_error;
+    std::vector<std::string> impute_lines;
+    if (o.impute > 0 && !out.end && steps.trouble().empty()) {
+        try {
+            impute_error = write_imputations(
+                o, run, out.theta, t.names, [&](const std::string& n) { return staging.path(n); }, impute_lines);
+        } catch (const RunEnd& end) {
+            impute_error = report_line(end);
+        } catch (const std::bad_alloc&) {
+            impute_error = std::string(kNoStorage);
+        }
+    }
     std::string verdict;
     {
         SignalsHeld held;
@@ -282,26 +297,16 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
             return failed(e);
         }
         if (o.impute > 0) {
+            for (const std::string& line : impute_lines) con.line(" " + line);
+            if (!impute_error.empty()) {
+                staging.discard();
+                finish("failed: " + impute_error);
+                return failed(impute_error);
+            }
             if (!em.converged)
                 warnings.push_back(
                     "warning: the data augmentation started from estimates that have not converged; the burn-in "
                     "must make up for it");
-            std::vector<std::string> lines;
-            std::string e;
-            try {
-                e = write_imputations(
-                    o, run, out.theta, t.names, [&](const std::string& n) { return staging.path(n); }, lines);
-            } catch (const RunEnd& end) {
-                e = report_line(end);
-            } catch (const std::bad_alloc&) {
-                e = std::string(kNoStorage);
-            }
-            for (const std::string& line : lines) con.line(" " + line);
-            if (!e.empty()) {
-                staging.discard();
-                finish("failed: " + e);
-                return failed(e);
-            }
         }
         for (const std::string& w : warnings) {
             con.line(" " + w);
