@@ -37,7 +37,7 @@ interrupt() {
     [ -d "$out" ] && left=$(cd "$out" && ls -A | grep -v '^talvo.log$' | tr '\n' ' ')
     case $status in
         0 | 3)  # the run ended before the signal: every result in place
-            [ "$left" = "completed.csv covariance.csv filled.csv means.csv patterns.svg temp.cov temp.dat temp.ptn temp.res trace.svg " ] ||
+            [ "$left" = "completed.csv correlation.csv covariance.csv filled.csv means.csv patterns.svg summary.json summary.txt temp.cov temp.dat temp.ptn temp.res trace.svg " ] ||
                 fail "$sig after ${delay}s, run finished: left $left"
             [[ $last == "not converged: pass limit 300 reached"* ]] || fail "$sig after ${delay}s: log ends '$last'" ;;
         $((128 + $(kill -l "$sig"))))
