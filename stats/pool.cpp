@@ -31,7 +31,9 @@ Pooled pool(const std::vector<double>& estimates, const std::vector<double>& var
     } else {
         p.df = nu_obs;
     }
-    p.fmi = (p.riv + 2.0 / (p.df + 3.0)) / (p.riv + 1.0);
+    // Rubin's (1987) fraction with his degrees of freedom (M - 1) / lambda^2:
+    // 0 when the sets agree.
+    p.fmi = p.lambda > 0.0 ? (p.riv + 2.0 / ((M - 1.0) / (p.lambda * p.lambda) + 3.0)) / (p.riv + 1.0) : 0.0;
     return p;
 }
 

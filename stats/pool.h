@@ -22,7 +22,10 @@ namespace talvo::stats {
 //              nu_obs = (nu_com + 1) / (nu_com + 3) nu_com (1 - lambda),
 //              df = nu_old nu_obs / (nu_old + nu_obs) (nu_obs when B = 0),
 //              nu_com the complete-data degrees of freedom
-//   fmi        (r + 2 / (df + 3)) / (r + 1)
+//   fmi        (r + 2 / (nu_old + 3)) / (r + 1), Rubin's (1987) fraction of
+//              missing information (0 when B = 0; mice's pool puts the
+//              corrected df in place of nu_old, which leaves 2 / (df + 3)
+//              when the sets agree)
 struct Pooled {
     double estimate = 0.0, within = 0.0, between = 0.0, total = 0.0, se = 0.0;
     double riv = 0.0, lambda = 0.0, df = 0.0, fmi = 0.0;

@@ -178,7 +178,7 @@ def main():
         nuobs = (nucom + 1) / (nucom + 3) * nucom * (1 - lam)
         df = nuobs if lam == 0 else 1 / (lam * lam / (M - 1) + 1 / nuobs)
         r = (1 + 1 / M) * Bv / W
-        fmi = (r + 2 / (df + 3)) / (r + 1)
+        fmi = (r + 2 / ((M - 1) * (1 + 1 / r) ** 2 + 3)) / (r + 1) if Bv > 0 else 0.0
         for got, want in zip(row[1:], [qbar, W, Bv, T, math.sqrt(T), df, r, lam, fmi]):
             worst = max(worst, abs(float(got) - want) / (1 + abs(want)) if abs(want) > 1e-12 else abs(float(got)))
     print(f"largest relative difference {worst:.3g}")
