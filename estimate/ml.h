@@ -36,6 +36,33 @@ struct PatternCases {
 };
 PatternCases group_cases(const Run& run);
 
+// One pattern's covariance, its variables in the order observed first
+// (each group ascending), swept on its observed variables. Afterwards, with
+// o the observed and m the missing positions: a(m, o) holds the regression
+// coefficients of the missing variables on the observed ones, a(m, m) their
+// conditional covariances, a(o, o) minus the inverse of the observed block,
+// and logdet the log of its determinant. The maximum-likelihood E-step and
+// the draws of data augmentation (estimate/augment.h) share it.
+struct Swept {
+    std::int32_t K = 0, observed = 0;
+    std::vector<std::int32_t> var;  // 0-based variable of each position
+    std::vector<double> a;          // K x K
+    std::vector<double> line;       // the pivot line, scratch of the sweep
+    double logdet = 0.0;
+
+    double& at(std::int32_t i, std::int32_t j) {
+        return a[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
+    }
+    double at(std::int32_t i, std::int32_t j) const {
+        return a[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
+    }
+};
+
+// Pattern L's covariance under theta swept into s. A pivot that is not
+// positive (the observed block not positive definite) ends the run with the
+// divide-by-zero or the invalid-operation fault.
+void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s);
+
 // The observed-data log-likelihood at theta (with the constant term),
 // summed over the patterns in ascending order and within each over its
 // cases in ascending order. A covariance matrix whose observed blocks are

@@ -143,23 +143,13 @@ Information information(const Run& run, const PatternCases& groups, const Normal
     return info;
 }
 
-Precision precision(const Information& info) {
-    Precision out;
+// M = L^-1 (complete - observed) L^-T, L L' = complete (positive definite),
+// symmetrised.
+static void missing_share(const Information& info, Sym& L, Sym& M) {
     const std::size_t q = info.observed.n;
-    Sym complete_inverse;
-    if (!inverse(info.observed, out.acov) || !inverse(info.complete, complete_inverse)) return out;
-    out.ok = true;
-    out.se.resize(q);
-    out.fmi.resize(q);
-    for (std::size_t i = 0; i < q; ++i) {
-        out.se[i] = std::sqrt(out.acov(i, i));
-        out.fmi[i] = 1.0 - complete_inverse(i, i) / out.acov(i, i);
-    }
-    // The eigenvalues of L^-1 (complete - observed) L^-T, L L' = complete:
-    // the fractions of missing information of the canonical linear functions.
-    Sym L;
     cholesky(info.complete, L);
-    Sym M(q), Y(q);
+    M = Sym(q);
+    Sym Y(q);
     for (std::size_t j = 0; j < q; ++j) {  // Y = L^-1 (complete - observed), column j
         for (std::size_t i = 0; i < q; ++i) {
             double v = info.complete(i, j) - info.observed(i, j);
@@ -176,9 +166,59 @@ Precision precision(const Information& info) {
     }
     for (std::size_t i = 0; i < q; ++i)
         for (std::size_t j = 0; j < i; ++j) M(i, j) = M(j, i) = 0.5 * (M(i, j) + M(j, i));
+}
+
+Precision precision(const Information& info) {
+    Precision out;
+    const std::size_t q = info.observed.n;
+    Sym complete_inverse;
+    if (!inverse(info.observed, out.acov) || !inverse(info.complete, complete_inverse)) return out;
+    out.ok = true;
+    out.se.resize(q);
+    out.fmi.resize(q);
+    for (std::size_t i = 0; i < q; ++i) {
+        out.se[i] = std::sqrt(out.acov(i, i));
+        out.fmi[i] = 1.0 - complete_inverse(i, i) / out.acov(i, i);
+    }
+    // The eigenvalues of L^-1 (complete - observed) L^-T, L L' = complete:
+    // the fractions of missing information of the canonical linear functions.
+    Sym L, M;
+    missing_share(info, L, M);
     const std::vector<double> values = eigenvalues(M);
     out.worst_fmi = values.empty() ? 0.0 : values.back();
     return out;
+}
+
+std::vector<double> worst_linear_function(const Information& info) {
+    const std::size_t q = info.observed.n;
+    Sym complete_inverse;
+    if (q == 0 || !inverse(info.complete, complete_inverse)) return {};
+    Sym L, M;
+    missing_share(info, L, M);
+    // The leading eigenvector w of M by power iterations from the vector of
+    // ones; the function is w' L' theta.
+    std::vector<double> w(q, 1.0), next(q);
+    for (int iteration = 0; iteration < 500; ++iteration) {
+        double norm = 0.0;
+        for (std::size_t i = 0; i < q; ++i) {
+            double v = 0.0;
+            for (std::size_t j = 0; j < q; ++j) v += M(i, j) * w[j];
+            next[i] = v;
+            norm += v * v;
+        }
+        norm = std::sqrt(norm);
+        if (!(norm > 0.0) || !std::isfinite(norm)) return {};
+        double change = 0.0;
+        for (std::size_t i = 0; i < q; ++i) {
+            change = std::max(change, std::fabs(next[i] / norm - w[i]));
+            w[i] = next[i] / norm;
+        }
+        if (change < 1e-10) break;
+    }
+    std::vector<double> a(q, 0.0);
+    for (std::size_t i = 0; i < q; ++i)
+        for (std::size_t j = 0; j <= i; ++j) a[i] += L(i, j) * w[j];
+    return a;
 }
 
 }  // namespace talvo::stats

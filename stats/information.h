@@ -41,4 +41,11 @@ struct Precision {
 };
 Precision precision(const Information& info);
 
+// The linear function a' theta of the parameters with the largest fraction
+// of missing information (the slowest to converge under EM, and under data
+// augmentation the slowest to forget its start): a = L w, w the leading
+// eigenvector of L^-1 (complete - observed) L^-T and L L' the complete
+// information. Empty when the complete information is not positive definite.
+std::vector<double> worst_linear_function(const Information& info);
+
 }  // namespace talvo::stats

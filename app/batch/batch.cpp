@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/batch/impute.h"
 #include "app/batch/outputs.h"
 #include "app/batch/plots.h"
 #include "app/batch/staging.h"
@@ -69,7 +70,9 @@ std::vector<std::string> head(const Options& o, const Table& t, const Run& run) 
         item("criterion:", shortest(run.CRIT) + (o.absolute ? " (largest absolute change of a covariance)"
                                                             : " (largest change relative to the scale)")),
     };
-    if (o.ridge > 0.0) lines.push_back(item("ridge prior:", shortest(o.ridge) + " pseudo-observations"));
+    if (o.ridge > 0.0 && o.impute == 0)
+        lines.push_back(item("ridge prior:", shortest(o.ridge) + " pseudo-observations"));
+    if (o.impute > 0) lines.push_back(item("imputation:", impute_head(o)));
     if (run.BMOD == 1)
         lines.push_back(item("attrition correction:", shortest(run.YINT) + " + " + shortest(run.YHAT) + " x value"));
     lines.push_back(item("additional output:", run.OPTOUT == 1 ? "yes" : "no"));
@@ -243,6 +246,21 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
 
     BatchSteps steps(o, t, start, con, staging);
     const RunOutcome out = run_estimation(run, steps);
+    // The imputations, with signals taken: they may take long. They read
+    // only the observed values and replace the filled ones, which the
+    // statistics do not read.
+    std::string impute_error;
+    std::vector<std::string> impute_lines;
+    if (o.impute > 0 && !out.end && steps.trouble().empty()) {
+        try {
+            impute_error = write_imputations(
+                o, run, out.theta, t.names, [&](const std::string& n) { return staging.path(n); }, impute_lines);
+        } catch (const RunEnd& end) {
+            impute_error = report_line(end);
+        } catch (const std::bad_alloc&) {
+            impute_error = std::string(kNoStorage);
+        }
+    }
     std::string verdict;
     {
         SignalsHeld held;
@@ -277,6 +295,18 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
             staging.discard();
             finish("failed: " + e);
             return failed(e);
+        }
+        if (o.impute > 0) {
+            for (const std::string& line : impute_lines) con.line(" " + line);
+            if (!impute_error.empty()) {
+                staging.discard();
+                finish("failed: " + impute_error);
+                return failed(impute_error);
+            }
+            if (!em.converged)
+                warnings.push_back(
+                    "warning: the data augmentation started from estimates that have not converged; the burn-in "
+                    "must make up for it");
         }
         for (const std::string& w : warnings) {
             con.line(" " + w);

@@ -36,7 +36,11 @@ enum Long {
     Columns,
     Id,
     DecimalComma,
-    NoCodeCheck
+    NoCodeCheck,
+    Impute,
+    Seed,
+    BurnIn,
+    Between
 };
 
 constexpr option kLong[] = {
@@ -58,6 +62,10 @@ constexpr option kLong[] = {
     {"divisor", required_argument, nullptr, Divisor},
     {"accelerate", no_argument, nullptr, Accelerate},
     {"se", no_argument, nullptr, StandardErrors},
+    {"impute", required_argument, nullptr, Impute},
+    {"seed", required_argument, nullptr, Seed},
+    {"burn-in", required_argument, nullptr, BurnIn},
+    {"between", required_argument, nullptr, Between},
     {"all", no_argument, nullptr, All},
     {"attrition", required_argument, nullptr, Attrition},
     {"format", required_argument, nullptr, Format},
@@ -178,6 +186,7 @@ std::string take(int c, std::string_view value, Options& o) {
             if (value != "ml" && value != "legacy")
                 return "--estimator" + quoted + ": ml (maximum likelihood) or legacy (talvo's estimator) is needed";
             o.ml = value == "ml";
+            o.estimator_given = true;
             return "";
         case Divisor:
             if (value != "n" && value != "n-1") return "--divisor" + quoted + ": n or n-1 is needed";
@@ -185,6 +194,31 @@ std::string take(int c, std::string_view value, Options& o) {
             return "";
         case Accelerate: o.accelerate = true; return "";
         case StandardErrors: o.se = true; return "";
+        case Impute:
+            if (!read_count(value, 2, n) || n > kMostImputations)
+                return "--impute" + quoted + ": a number of data sets from 2 to " + std::to_string(kMostImputations) +
+                       " is needed";
+            o.impute = n;
+            return "";
+        case Seed: {
+            std::uint64_t seed = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seed);
+            if (ec != std::errc() || end != value.data() + value.size())
+                return "--seed" + quoted + ": a whole number from 0 to 18446744073709551615 is needed";
+            o.seed = seed;
+            o.chain_given = true;
+            return "";
+        }
+        case BurnIn:
+            if (!read_count(value, 0, n)) return "--burn-in" + quoted + ": a whole number of at least 0 is needed";
+            o.burn_in = n;
+            o.chain_given = true;
+            return "";
+        case Between:
+            if (!read_count(value, 1, n)) return "--between" + quoted + ": a whole number of at least 1 is needed";
+            o.between = n;
+            o.chain_given = true;
+            return "";
         case All: o.all = true; return "";
         case Attrition: {
             auto parts = split_commas(value);
@@ -256,7 +290,22 @@ Command parse_command_line(int argc, char** argv) {
         std::string error = take(c, optarg ? std::string_view(optarg) : std::string_view(), cmd.options);
         if (!error.empty()) return usage(error);
     }
-    const Options& o = cmd.options;
+    Options& o = cmd.options;
+    if (o.chain_given && o.impute == 0) return usage("--seed, --burn-in and --between need --impute");
+    if (o.impute > 0) {
+        // Data augmentation starts from the maximum-likelihood estimates.
+        if (o.estimator_given && !o.ml)
+            return usage("--impute starts from the maximum-likelihood estimates: give --estimator ml or none");
+        if (o.absolute)
+            return usage(
+                "--absolute-criterion is the legacy estimator's rule; --impute runs the maximum-likelihood "
+                "estimator, which stops by --criterion");
+        if (o.attrition) return usage("--attrition is for the legacy estimator, not with --impute");
+        if (static_cast<std::int64_t>(o.burn_in) + static_cast<std::int64_t>(o.impute - 1) * o.between >=
+            std::int64_t{1} << 30)
+            return usage("--burn-in and --between: more passes of data augmentation than can be counted");
+        o.ml = true;
+    }
     if (!o.ml) {
         for (auto [given, name] :
              {std::pair{o.divisor_n1, "--divisor"}, {o.accelerate, "--accelerate"}, {o.se, "--se"}})
@@ -266,7 +315,7 @@ Command parse_command_line(int argc, char** argv) {
             return usage(
                 "--absolute-criterion is the legacy estimator's rule; the maximum-likelihood estimator stops by "
                 "--criterion (a relative change)");
-        if (o.ridge > 0.0)
+        if (o.ridge > 0.0 && o.impute == 0)
             return usage("--ridge is for the legacy estimator; the maximum-likelihood estimator has no prior");
         if (o.attrition) return usage("--attrition is for the legacy estimator");
     }
@@ -326,6 +375,15 @@ Statistics (with --estimator ml):
                          the asymptotic covariance matrix (standard-errors.csv,
                          acov.csv); summary.txt and summary.json are always
                          written, with Little's MCAR test
+Multiple imputation (with the maximum-likelihood estimator):
+      --impute M         M data sets (2 to 1000) by data augmentation from the
+                         maximum-likelihood estimates: imputed-1.csv ...,
+                         imputed-flags.csv (1 where drawn) and pooled.csv
+                         (Rubin's rules); --ridge X: the ridge prior
+      --seed S           seed of the draws (default 1): the same seed, the
+                         same data sets, with any number of threads
+      --burn-in B        passes before the first data set (default 100)
+      --between T        passes from one data set to the next (default 50)
 Results:
   -o, --out DIR          folder of the results (default: the current folder);
                          created when missing
@@ -335,7 +393,8 @@ Results:
       --all              also temp.ptn, temp.dat and temp.res
       --csv              also covariance.csv and means.csv; with --all also
                          completed.csv and filled.csv
-      --plot             also trace.svg and patterns.svg
+      --plot             also trace.svg and patterns.svg; with --impute also
+                         chains.svg, the series of the data augmentation
   -h, --help             show this help and end
   -V, --version          show the version and end
 

@@ -19,6 +19,9 @@ inline constexpr int kNotConverged = 3;
 
 enum class Start { Listwise, Pairwise, File };
 
+// The most data sets --impute makes (more add nothing to the pooled estimates).
+inline constexpr std::int32_t kMostImputations = 1000;
+
 // The default criterion on the largest relative change of a pass.
 inline constexpr double kRelativeCrit = 1e-6;
 
@@ -45,13 +48,20 @@ struct Options {
     // --absolute-criterion the dialog's rule and passes.
     double criterion = kRelativeCrit;
     bool absolute = false;
-    bool criterion_set = false;  // one of the two criterion options given
-    double ridge = 0.0;          // --ridge: pseudo-observations of the ridge prior
-    bool ml = false;             // --estimator ml: maximum likelihood
-    bool divisor_n1 = false;     // --divisor n-1: the maximum-likelihood covariances rescaled
-    bool accelerate = false;     // --accelerate: SQUAREM
-    bool se = false;             // --se: standard errors and the asymptotic covariance matrix
-    bool all = false;            // additional output
+    bool criterion_set = false;    // one of the two criterion options given
+    double ridge = 0.0;            // --ridge: pseudo-observations of the ridge prior
+    bool ml = false;               // --estimator ml: maximum likelihood
+    bool divisor_n1 = false;       // --divisor n-1: the maximum-likelihood covariances rescaled
+    bool accelerate = false;       // --accelerate: SQUAREM
+    bool se = false;               // --se: standard errors and the asymptotic covariance matrix
+    bool estimator_given = false;  // --estimator given
+    // --impute M: M data sets by data augmentation from the maximum-likelihood
+    // estimates (0: none), with --seed, --burn-in and --between.
+    std::int32_t impute = 0;
+    std::uint64_t seed = 1;
+    std::int32_t burn_in = 100, between = 50;
+    bool chain_given = false;  // --seed, --burn-in or --between given
+    bool all = false;          // additional output
     bool attrition = false;
     double b0 = 0.0, b1 = 1.0;  // intercept and b-weight of the attrition line
     std::string format;         // empty: the default for K values

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/batch/impute.h"
 #include "app/batch/statistics.h"
 #include "base/errors.h"
 #include "base/sysio.h"
@@ -41,12 +42,14 @@ std::vector<std::string> planned_files(const Options& o) {
     if (o.csv && o.all) files.insert(files.end(), {"completed.csv", "filled.csv"});
     if (o.plot) files.insert(files.end(), {"trace.svg", "patterns.svg"});
     for (const std::string& f : statistics_files(o)) files.push_back(f);
+    for (const std::string& f : impute_files(o)) files.push_back(f);
     return files;
 }
 
 std::vector<std::string> output_files() {
     Options every;
     every.all = every.csv = every.plot = true;
+    every.impute = kMostImputations;
     return planned_files(every);
 }
 

@@ -173,4 +173,73 @@ std::string patterns_svg(const Run& run, const std::vector<std::string>& names) 
     return s + "</svg>\n";
 }
 
+std::string chains_svg(const std::vector<double>& series, const std::vector<std::int32_t>& set_passes,
+                       std::int32_t burn_in) {
+    const double W = 640, H = 340, left = 80, right = 20, top = 40, ph = 240, pw = W - left - right;
+    std::string s = svg_open(W, 2 * H);
+    s += text(W / 2, 24, "Data augmentation: the worst linear function of the parameters",
+              " text-anchor=\"middle\" font-size=\"14\"");
+    if (series.size() < 2)
+        return s +
+               text(W / 2, H / 2, "The worst linear function could not be found (no information matrix)",
+                    " text-anchor=\"middle\"") +
+               "</svg>\n";
+    const std::size_t n = series.size();
+    double lo = *std::min_element(series.begin(), series.end()), hi = *std::max_element(series.begin(), series.end());
+    if (hi == lo) hi = lo + 1;
+    auto x = [&](double pass) { return left + pw * pass / double(n - 1); };
+    auto y = [&](double v) { return top + ph * (hi - v) / (hi - lo); };
+    s += line(left, top, left, top + ph, "stroke=\"black\"");
+    s += line(left, top + ph, left + pw, top + ph, "stroke=\"black\"");
+    for (std::int32_t p : set_passes)
+        if (static_cast<std::size_t>(p) < n)
+            s += line(x(p), top, x(p), top + ph, "stroke=\"#c00\" stroke-width=\"0.7\"");
+    if (burn_in > 0 && static_cast<std::size_t>(burn_in) < n)
+        s += line(x(burn_in), top, x(burn_in), top + ph, "stroke=\"#888\" stroke-dasharray=\"6 4\"");
+    char label[32];
+    for (double v : {lo, hi}) {
+        std::snprintf(label, sizeof label, "%.6g", v);
+        s += text(left - 6, y(v) + 4, label, " text-anchor=\"end\" font-size=\"10\"");
+    }
+    const std::size_t xstep = std::max<std::size_t>(1, (n + 9) / 10);
+    for (std::size_t i = 0; i < n; i += xstep)
+        s += text(x(double(i)), top + ph + 18, std::to_string(i), " text-anchor=\"middle\"");
+    s += text(left + pw / 2, top + ph + 40, "pass (red: a data set; dashed: end of the burn-in)",
+              " text-anchor=\"middle\"");
+    s += "<polyline fill=\"none\" stroke=\"#036\" stroke-width=\"1\" points=\"";
+    for (std::size_t i = 0; i < n; ++i) s += num(x(double(i))) + "," + num(y(series[i])) + (i + 1 < n ? " " : "");
+    s += "\"/>\n";
+
+    // The autocorrelations after the burn-in.
+    const std::size_t from = static_cast<std::size_t>(burn_in) + 1 < n ? static_cast<std::size_t>(burn_in) + 1 : 0;
+    const std::size_t m = n - from;
+    const double atop = H + 40;
+    s += text(W / 2, atop - 14, "Autocorrelations of the series after the burn-in (" + std::to_string(m) + " passes)",
+              " text-anchor=\"middle\" font-size=\"14\"");
+    double mean = 0.0, var = 0.0;
+    for (std::size_t i = from; i < n; ++i) mean += series[i];
+    mean /= double(m);
+    for (std::size_t i = from; i < n; ++i) var += (series[i] - mean) * (series[i] - mean);
+    const std::size_t lags = std::min<std::size_t>(100, m / 2);
+    auto ay = [&](double r) { return atop + ph * (1.0 - r) / 2.0; };
+    s += line(left, atop, left, atop + ph, "stroke=\"black\"");
+    s += line(left, ay(0), left + pw, ay(0), "stroke=\"black\"");
+    for (double r : {-1.0, 1.0}) s += text(left - 6, ay(r) + 4, r > 0 ? "1" : "-1", " text-anchor=\"end\"");
+    if (lags == 0 || !(var > 0.0)) return s + "</svg>\n";
+    const double band = 2.0 / std::sqrt(double(m));
+    for (double b : {band, -band}) s += line(left, ay(b), left + pw, ay(b), "stroke=\"#888\" stroke-dasharray=\"4 3\"");
+    const double bar = pw / double(lags + 1);
+    for (std::size_t k = 0; k <= lags; ++k) {
+        double c = 0.0;
+        for (std::size_t i = from; i + k < n; ++i) c += (series[i] - mean) * (series[i + k] - mean);
+        const double r = c / var, xx = left + bar * (double(k) + 0.5);
+        s += line(xx, ay(0), xx, ay(r), "stroke=\"#036\" stroke-width=\"2\"");
+    }
+    const std::size_t lstep = std::max<std::size_t>(1, (lags + 9) / 10);
+    for (std::size_t k = 0; k <= lags; k += lstep)
+        s += text(left + bar * (double(k) + 0.5), atop + ph + 18, std::to_string(k), " text-anchor=\"middle\"");
+    s += text(left + pw / 2, atop + ph + 40, "lag (passes)", " text-anchor=\"middle\"");
+    return s + "</svg>\n";
+}
+
 }  // namespace talvo::batch

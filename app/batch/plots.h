@@ -2,6 +2,7 @@
 // missingness patterns.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,14 @@ std::string trace_svg(const std::vector<double>& changes, double criterion, cons
 // Variables across, patterns down (the most frequent first), a dark cell
 // for a missing variable; each pattern's case count beside it.
 std::string patterns_svg(const Run& run, const std::vector<std::string>& names);
+
+// The data augmentation's series of the worst linear function of the
+// parameters (pass 0 the maximum-likelihood estimates, then each pass's draw),
+// the passes that made the data sets marked, and beneath it the
+// autocorrelations of the series after the burn-in, with the band of
+// +-2/sqrt(n) within which those of independent draws fall. An empty series:
+// a note that the function could not be found.
+std::string chains_svg(const std::vector<double>& series, const std::vector<std::int32_t>& set_passes,
+                       std::int32_t burn_in);
 
 }  // namespace talvo::batch

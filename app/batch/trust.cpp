@@ -51,7 +51,7 @@ Estimator estimator_of(const Options& o) {
     Estimator e;
     e.stop = o.absolute ? Estimator::Stop::AbsoluteCovariance : Estimator::Stop::Relative;
     e.singular_tol = kSingularTol;
-    e.ridge = o.ridge;
+    e.ridge = o.impute > 0 ? 0.0 : o.ridge;  // with --impute the prior of the draws, not of the estimates
     e.start_fallback = !o.start_given;
     e.lenient_start = o.start_given && o.start == Start::Listwise;
     e.conditional_first_fill = !o.absolute;

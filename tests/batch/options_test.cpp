@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/batch/outputs.h"
+#include "app/batch/trust.h"
 
 namespace talvo::batch {
 namespace {
@@ -132,6 +134,53 @@ TEST(CommandLine, ColumnsIdsAndReading) {
     EXPECT_FALSE(o.code_check);
     o = accepted({"d.csv"});
     EXPECT_TRUE(o.columns.empty() && o.ids.empty() && !o.decimal_comma && o.code_check);
+}
+
+TEST(CommandLine, ImputationImpliesMaximumLikelihoodAndTakesTheRidgeAsItsPrior) {
+    Options o = accepted({"--impute", "5", "d.csv"});
+    EXPECT_EQ(o.impute, 5);
+    EXPECT_TRUE(o.ml);
+    EXPECT_EQ(o.seed, 1u);
+    EXPECT_EQ(o.burn_in, 100);
+    EXPECT_EQ(o.between, 50);
+    o = accepted({"--impute", "1000", "--seed", "18446744073709551615", "--burn-in", "0", "--between", "1", "--ridge",
+                  "2.5", "--estimator", "ml", "d.csv"});
+    EXPECT_EQ(o.seed, 18446744073709551615u);
+    EXPECT_EQ(o.burn_in, 0);
+    EXPECT_EQ(o.between, 1);
+    EXPECT_EQ(o.ridge, 2.5);
+    // The prior of the draws, not of the estimates.
+    EXPECT_EQ(estimator_of(o).ridge, 0.0);
+    const std::vector<std::string> planned = planned_files(o);
+    for (const char* f : {"imputed-1.csv", "imputed-1000.csv", "imputed-flags.csv", "pooled.csv"})
+        EXPECT_NE(std::find(planned.begin(), planned.end(), f), planned.end()) << f;
+    // Outputs of an earlier run with more data sets are found too.
+    const std::vector<std::string> every = output_files();
+    EXPECT_NE(std::find(every.begin(), every.end(), "imputed-1000.csv"), every.end());
+    EXPECT_NE(std::find(every.begin(), every.end(), "chains.svg"), every.end());
+
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--impute", "1", "d.csv"}, "--impute '1': a number of data sets from 2 to 1000 is needed"},
+        {{"--impute", "1001", "d.csv"}, "--impute '1001': a number of data sets from 2 to 1000 is needed"},
+        {{"--impute", "5", "--seed", "-1", "d.csv"},
+         "--seed '-1': a whole number from 0 to 18446744073709551615 is needed"},
+        {{"--impute", "5", "--seed", "18446744073709551616", "d.csv"},
+         "--seed '18446744073709551616': a whole number from 0 to 18446744073709551615 is needed"},
+        {{"--impute", "5", "--between", "0", "d.csv"}, "--between '0': a whole number of at least 1 is needed"},
+        {{"--impute", "5", "--burn-in", "-1", "d.csv"}, "--burn-in '-1': a whole number of at least 0 is needed"},
+        {{"--seed", "3", "d.csv"}, "--seed, --burn-in and --between need --impute"},
+        {{"--impute", "5", "--estimator", "legacy", "d.csv"},
+         "--impute starts from the maximum-likelihood estimates: give --estimator ml or none"},
+        {{"--impute", "5", "--attrition", "0,1", "d.csv"},
+         "--attrition is for the legacy estimator, not with --impute"},
+        {{"--impute", "1000", "--burn-in", "2000000000", "--between", "2000000", "d.csv"},
+         "--burn-in and --between: more passes of data augmentation than can be counted"},
+    };
+    for (const auto& [args, error] : refused) {
+        const Command c = parse(args);
+        EXPECT_EQ(c.what, Command::What::Usage) << error;
+        EXPECT_EQ(c.error, error);
+    }
 }
 
 TEST(CommandLine, HelpAndVersionEndEarly) {
