@@ -254,7 +254,7 @@ int run_and_report(const Options& o, Table& t, const Mat& start, Run& run, Stagi
     if (o.impute > 0 && !out.end && steps.trouble().empty()) {
         try {
             impute_error = write_imputations(
-                o, run, out.theta, t.names, [&](const std::string& n) { return staging.path(n); }, impute_lines);
+                o, run, out.theta, t.names, t.ids, [&](const std::string& n) { return staging.path(n); }, impute_lines);
         } catch (const RunEnd& end) {
             impute_error = report_line(end);
         } catch (const std::bad_alloc&) {

@@ -12,7 +12,9 @@ namespace {
 
 std::string set_name(std::int32_t m) { return "imputed-" + std::to_string(m) + ".csv"; }
 
-void header(std::string& out, const std::vector<std::string>& names) {
+// The names, led by those of the id columns.
+void header(std::string& out, const std::vector<std::string>& names, const IdColumns& ids) {
+    out += ids.header;
     for (std::size_t j = 0; j < names.size(); ++j) (out += csv_field(names[j])) += j + 1 < names.size() ? ',' : '\n';
 }
 
@@ -20,13 +22,15 @@ void header(std::string& out, const std::vector<std::string>& names) {
 // function of the parameters drawn.
 class Files final : public AugmentObserver {
 public:
-    Files(const std::vector<std::string>& names, const PathOf& path, std::vector<double> worst)
-        : names_(names), path_(path), worst_(std::move(worst)) {}
+    Files(const std::vector<std::string>& names, const IdColumns& ids, const PathOf& path, std::vector<double> worst)
+        : names_(names), ids_(ids), path_(path), worst_(std::move(worst)) {}
 
     void data_set(std::int32_t m, const Run& run) override {
         Writer w(path_(set_name(m)));
-        header(w.out(), names_);
+        header(w.out(), names_, ids_);
+        const bool with_ids = !ids_.header.empty();
         for (std::int32_t I = 1; I <= run.N; ++I) {
+            if (with_ids) w.out() += ids_.of_case(I);
             for (std::int32_t J = 1; J <= run.K; ++J) (w.out() += shortest(run.X(I, J))) += J < run.K ? ',' : '\n';
             w.step();
         }
@@ -49,6 +53,7 @@ public:
 
 private:
     const std::vector<std::string>& names_;
+    const IdColumns& ids_;
     const PathOf& path_;
     std::vector<double> worst_;
 };
@@ -81,12 +86,13 @@ std::string impute_head(const Options& o) {
 }
 
 std::string write_imputations(const Options& o, Run& run, const Normal& theta, const std::vector<std::string>& names,
-                              const PathOf& path, std::vector<std::string>& log) {
+                              const IdColumns& ids, const PathOf& path, std::vector<std::string>& log) {
     const std::int32_t N = run.N, K = run.K;
     {
         Writer flags(path("imputed-flags.csv"));
-        header(flags.out(), names);
+        header(flags.out(), names, ids);
         for (std::int32_t I = 1; I <= N; ++I) {
+            if (!ids.header.empty()) flags.out() += ids.of_case(I);
             for (std::int32_t J = 1; J <= K; ++J) {
                 flags.out() += run.OBS(run.PATT(I), J) ? '0' : '1';
                 flags.out() += J < K ? ',' : '\n';
@@ -104,7 +110,7 @@ std::string write_imputations(const Options& o, Run& run, const Normal& theta, c
     a.between = o.between;
     a.seed = o.seed;
     a.ridge = o.ridge;
-    Files files(names, path, worst);
+    Files files(names, ids, path, worst);
     const AugmentFacts facts = augment(run, groups, theta, a, &files);
     log.push_back("imputed " + std::to_string(o.impute) + " data sets in " + std::to_string(facts.passes) +
                   " passes of data augmentation");

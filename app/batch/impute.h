@@ -23,7 +23,8 @@ std::string impute_head(const Options& o);
 // Draws the data sets from the estimates theta and writes the files where
 // path(name) says; the lines for the log go to `log`. "" or what went wrong
 // writing; a draw that cannot be made ends the run (a RunEnd).
+// Each case's row is led by its id columns.
 std::string write_imputations(const Options& o, Run& run, const Normal& theta, const std::vector<std::string>& names,
-                              const PathOf& path, std::vector<std::string>& log);
+                              const IdColumns& ids, const PathOf& path, std::vector<std::string>& log);
 
 }  // namespace talvo::batch
