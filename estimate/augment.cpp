@@ -120,23 +120,26 @@ namespace augment_parts {
 
 void draw_missing(Run& run, const PatternCases& groups, const Normal& theta, std::uint64_t seed, std::int32_t set,
                   std::int32_t pass) {
-    const std::int32_t K = run.K, NPATT = run.NPATT;
+    const std::int32_t K = run.K;
     const rng::Key key = pass_key(seed, set, pass);
-    const std::size_t pieces =
-        std::min<std::size_t>(static_cast<std::size_t>(NPATT), static_cast<std::size_t>(thread_count()) * 16);
+    // Contiguous pieces of the order of the patterns, many for each thread;
+    // each piece sweeps its first pattern from the start.
+    const std::size_t places = groups.order.size();
+    const std::size_t pieces = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
     run_parts(pieces, [&](std::size_t piece) {
         Swept s;
+        SharedSweeps sweeps(K);
+        sweeps.restart(theta);
         std::vector<double> d(static_cast<std::size_t>(K)), e(static_cast<std::size_t>(K)),
             z(static_cast<std::size_t>(K));
         std::vector<double> C;
-        const auto from = static_cast<std::int32_t>(1 + static_cast<std::size_t>(NPATT) * piece / pieces);
-        const auto to = static_cast<std::int32_t>(1 + static_cast<std::size_t>(NPATT) * (piece + 1) / pieces);
-        for (std::int32_t L = from; L < to; ++L) {
+        for (std::size_t k = places * piece / pieces, to = places * (piece + 1) / pieces; k < to; ++k) {
+            const std::int32_t L = groups.order[k];
             const std::int32_t first = groups.at[static_cast<std::size_t>(L)];
             const std::int32_t last = groups.at[static_cast<std::size_t>(L) + 1];
             const std::int32_t m = run.P(L, K + 1);
-            if (first == last || m == 0) continue;
-            sweep_pattern(run, L, theta, s);
+            if (m == 0) continue;
+            sweeps.sweep(run, groups, k, s);
             const std::int32_t o = s.observed;
             // The Cholesky factor of the conditional covariance of the missing variables.
             C.assign(static_cast<std::size_t>(m) * static_cast<std::size_t>(m), 0.0);

@@ -42,18 +42,20 @@ void visit_patterns(Run& run, const PatternCases& groups, const Normal& theta, b
         }
         out.blocks.assign(out.block_at.back(), 0.0);
     }
-    const std::size_t pieces =
-        std::min<std::size_t>(static_cast<std::size_t>(NPATT), static_cast<std::size_t>(thread_count()) * 16);
+    // Contiguous pieces of the order of the patterns, many for each thread;
+    // each piece sweeps its first pattern from the start.
+    const std::size_t places = groups.order.size();
+    const std::size_t pieces = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
     run_parts(pieces, [&](std::size_t piece) {
         Swept s;
+        SharedSweeps sweeps(K);
+        sweeps.restart(theta);
         std::vector<double> d(static_cast<std::size_t>(K));
-        const auto from = static_cast<std::int32_t>(1 + static_cast<std::size_t>(NPATT) * piece / pieces);
-        const auto to = static_cast<std::int32_t>(1 + static_cast<std::size_t>(NPATT) * (piece + 1) / pieces);
-        for (std::int32_t L = from; L < to; ++L) {
+        for (std::size_t k = places * piece / pieces, to = places * (piece + 1) / pieces; k < to; ++k) {
+            const std::int32_t L = groups.order[k];
             const std::int32_t first = groups.at[static_cast<std::size_t>(L)];
             const std::int32_t last = groups.at[static_cast<std::size_t>(L) + 1];
-            if (first == last) continue;
-            sweep_pattern(run, L, theta, s);
+            sweeps.sweep(run, groups, k, s);
             const std::int32_t o = s.observed;
             const double constant = fp::add(fp::mul(static_cast<double>(o), kLogTwoPi), s.logdet);
             double ll = 0.0;
@@ -96,51 +98,6 @@ double total(const Run& run, const PatternResults& r) {
 
 }  // namespace
 
-void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s) {
-    const std::int32_t K = run.K;
-    const auto k = static_cast<std::size_t>(K);
-    s.K = K;
-    s.observed = K - run.P(L, K + 1);
-    s.var.resize(k);
-    s.a.resize(k * k);
-    s.line.resize(k);
-    for (std::int32_t i = 0; i < K; ++i) s.var[static_cast<std::size_t>(i)] = run.P(L, i + 1) - 1;
-    // The lower triangle only, row after row; mirrored once at the end.
-    for (std::int32_t i = 0; i < K; ++i)
-        for (std::int32_t j = 0; j <= i; ++j)
-            s.at(i, j) = theta.sigma(s.var[static_cast<std::size_t>(i)], s.var[static_cast<std::size_t>(j)]);
-    s.logdet = 0.0;
-    double* line = s.line.data();
-    for (std::int32_t p = 0; p < s.observed; ++p) {
-        const double d = s.at(p, p);
-        // The pivot is the variance of the variable given those swept before
-        // it: not positive, the observed block is not positive definite.
-        if (!(d > 0.0)) math_fault(d == 0.0 ? Fault::DivideByZero : Fault::Invalid);
-        s.logdet = fp::add(s.logdet, std::log(d));
-        // The pivot line, a(p, j) for every j, gathered from the lower triangle.
-        for (std::int32_t j = 0; j < K; ++j) line[j] = j <= p ? s.at(p, j) : s.at(j, p);
-        // Each element a(i,j) - (a(i,p) * a(p,j)) / d; the operands are
-        // finite, so an overflow leaves a value that is not: each row is
-        // checked once.
-        for (std::int32_t i = 0; i < K; ++i) {
-            if (i == p) continue;
-            double* row = s.a.data() + static_cast<std::size_t>(i) * k;
-            const double li = line[i];
-            for (std::int32_t j = 0; j <= i; ++j) row[j] = row[j] - (li * line[j]) / d;
-            row[p] = li / d;
-            if (!all_finite(row, static_cast<std::size_t>(i) + 1)) math_fault(Fault::Overflow);
-        }
-        // The pivot row: a(p, j) / d before the pivot (the column after it
-        // was set with each row above), and the pivot -1/d.
-        double* row = s.a.data() + static_cast<std::size_t>(p) * k;
-        for (std::int32_t j = 0; j < p; ++j) row[j] = line[j] / d;
-        row[p] = -fp::div(1.0, d);
-        if (!all_finite(row, static_cast<std::size_t>(p) + 1)) math_fault(Fault::Overflow);
-    }
-    for (std::int32_t i = 0; i < K; ++i)
-        for (std::int32_t j = 0; j < i; ++j) s.at(j, i) = s.at(i, j);
-}
-
 PatternCases group_cases(const Run& run) {
     PatternCases g;
     g.at.assign(static_cast<std::size_t>(run.NPATT) + 2, 0);
@@ -150,6 +107,16 @@ PatternCases group_cases(const Run& run) {
     std::vector<std::int32_t> next(g.at.begin(), g.at.end() - 1);
     for (std::int32_t I = 1; I <= run.N; ++I)
         g.cases[static_cast<std::size_t>(next[static_cast<std::size_t>(run.PATT(I))]++)] = I;
+    // The patterns with cases, in the order of their observed sequences.
+    const std::int32_t K = run.K;
+    auto observed = [&](std::int32_t L) { return K - run.P(L, K + 1); };
+    for (std::int32_t L = 1; L <= run.NPATT; ++L)
+        if (g.at[static_cast<std::size_t>(L)] < g.at[static_cast<std::size_t>(L) + 1]) g.order.push_back(L);
+    std::sort(g.order.begin(), g.order.end(), [&](std::int32_t x, std::int32_t y) {
+        const std::int32_t* a = run.P.row(x);
+        const std::int32_t* b = run.P.row(y);
+        return std::lexicographical_compare(a, a + observed(x), b, b + observed(y));
+    });
     return g;
 }
 

@@ -31,8 +31,14 @@ struct Normal {
 
 // The cases of each pattern, made once from the coded data: pattern L's
 // cases, ascending, are cases[at[L] .. at[L+1]).
+//
+// And the patterns with cases in the order of their sequences of observed
+// variables (a sequence before those it begins), so that consecutive
+// patterns share the longest run of pivots: order[k] is the pattern at
+// place k.
 struct PatternCases {
     std::vector<std::int32_t> at, cases;
+    std::vector<std::int32_t> order;
 };
 PatternCases group_cases(const Run& run);
 
@@ -58,10 +64,28 @@ struct Swept {
     }
 };
 
-// Pattern L's covariance under theta swept into s. A pivot that is not
-// positive (the observed block not positive definite) ends the run with the
-// divide-by-zero or the invalid-operation fault.
-void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s);
+// The sweeps of the patterns at consecutive places of the order, each
+// resuming from the pivots it shares with the one before: the covariance
+// after each number of pivots of the current sequence is kept, indexed by
+// variable. A sweep gives the bits of sweeping each pattern alone (each element goes
+// through the same operations), in far fewer of them.
+class SharedSweeps {
+public:
+    explicit SharedSweeps(std::int32_t K) : K_(K) {}
+    // Starts over from theta (the first place of a piece of the order).
+    void restart(const Normal& theta);
+    // The pattern at place k into s, as sweeping the pattern alone gives it, from the
+    // pivots it shares with the sequence swept before.
+    void sweep(const Run& run, const PatternCases& groups, std::size_t k, Swept& s);
+
+private:
+    std::int32_t K_;
+    std::vector<std::vector<double>> level_;  // the covariance after d pivots, K x K, lower triangle
+    std::vector<double> logdet_;              // the log of the product of those pivots
+    std::vector<double> line_;
+    std::vector<std::int32_t> path_;  // the variables (1-based) pivoted, in order
+    std::int32_t depth_ = 0;          // pivots of the current sequence made
+};
 
 // The observed-data log-likelihood at theta (with the constant term),
 // summed over the patterns in ascending order and within each over its

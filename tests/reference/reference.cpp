@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/fp.h"
+#include "base/lanes.h"
 #include "estimate/em.h"
 #include "estimate/sweep.h"
 
@@ -304,6 +305,51 @@ std::string listing(const format::Format& f) {
         out += buf;
     }
     return out;
+}
+
+void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s) {
+    const std::int32_t K = run.K;
+    const auto k = static_cast<std::size_t>(K);
+    s.K = K;
+    s.observed = K - run.P(L, K + 1);
+    s.var.resize(k);
+    s.a.resize(k * k);
+    s.line.resize(k);
+    for (std::int32_t i = 0; i < K; ++i) s.var[static_cast<std::size_t>(i)] = run.P(L, i + 1) - 1;
+    // The lower triangle only, row after row; mirrored once at the end.
+    for (std::int32_t i = 0; i < K; ++i)
+        for (std::int32_t j = 0; j <= i; ++j)
+            s.at(i, j) = theta.sigma(s.var[static_cast<std::size_t>(i)], s.var[static_cast<std::size_t>(j)]);
+    s.logdet = 0.0;
+    double* line = s.line.data();
+    for (std::int32_t p = 0; p < s.observed; ++p) {
+        const double d = s.at(p, p);
+        // The pivot is the variance of the variable given those swept before
+        // it: not positive, the observed block is not positive definite.
+        if (!(d > 0.0)) talvo::math_fault(d == 0.0 ? Fault::DivideByZero : Fault::Invalid);
+        s.logdet = fp::add(s.logdet, std::log(d));
+        // The pivot line, a(p, j) for every j, gathered from the lower triangle.
+        for (std::int32_t j = 0; j < K; ++j) line[j] = j <= p ? s.at(p, j) : s.at(j, p);
+        // Each element a(i,j) - (a(i,p) * a(p,j)) / d; the operands are
+        // finite, so an overflow leaves a value that is not: each row is
+        // checked once.
+        for (std::int32_t i = 0; i < K; ++i) {
+            if (i == p) continue;
+            double* row = s.a.data() + static_cast<std::size_t>(i) * k;
+            const double li = line[i];
+            for (std::int32_t j = 0; j <= i; ++j) row[j] = row[j] - (li * line[j]) / d;
+            row[p] = li / d;
+            if (!all_finite(row, static_cast<std::size_t>(i) + 1)) talvo::math_fault(Fault::Overflow);
+        }
+        // The pivot row: a(p, j) / d before the pivot (the column after it
+        // was set with each row above), and the pivot -1/d.
+        double* row = s.a.data() + static_cast<std::size_t>(p) * k;
+        for (std::int32_t j = 0; j < p; ++j) row[j] = line[j] / d;
+        row[p] = -fp::div(1.0, d);
+        if (!all_finite(row, static_cast<std::size_t>(p) + 1)) talvo::math_fault(Fault::Overflow);
+    }
+    for (std::int32_t i = 0; i < K; ++i)
+        for (std::int32_t j = 0; j < i; ++j) s.at(j, i) = s.at(i, j);
 }
 
 }  // namespace talvo::reference

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "estimate/ml.h"
 #include "state/run.h"
 #include "textio/format.h"
 
@@ -37,6 +38,11 @@ void regressions(Run& run);
 
 // CORR, each pattern swept pivot by pivot.
 void correction(Run& run);
+
+// Pattern L's covariance under theta, its variables observed first, swept
+// on its observed variables on its own, as the maximum-likelihood passes
+// and data augmentation sweep it with the pivots shared (SharedSweeps).
+void sweep_pattern(const Run& run, std::int32_t L, const Normal& theta, Swept& s);
 
 // Fw.d of a value as the rules read: the 17-digit expansion, rounded half
 // up at the last digit shown but to 16 significant digits at most, no zero
