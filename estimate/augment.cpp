@@ -188,11 +188,7 @@ Normal complete_estimates(const Run& run, std::vector<double>& sums) {
     sums.assign(k * k, 0.0);
     const std::size_t parts = std::min<std::size_t>(k, static_cast<std::size_t>(thread_count()));
     run_parts(parts, [&](std::size_t part) {
-        auto row_of = [&](std::size_t p) {
-            return static_cast<std::int32_t>(
-                std::lround(std::sqrt(static_cast<double>(p) / static_cast<double>(parts)) * K));
-        };
-        const std::int32_t a = row_of(part), b = row_of(part + 1);
+        const auto [a, b] = triangle_rows(K, part, parts);
         for (std::int32_t I = 1; I <= N; ++I) {
             const double* x = run.X.row(I) + 1;
             for (std::int32_t j = a; j < b; ++j) {

@@ -98,6 +98,16 @@ double total(const Run& run, const PatternResults& r) {
 
 }  // namespace
 
+std::pair<std::int32_t, std::int32_t> triangle_rows(std::int32_t K, std::size_t part, std::size_t parts) {
+    // Row r holds r + 1 elements: the rows up to K sqrt(p / parts) hold
+    // about the share p / parts of them.
+    auto row_of = [&](std::size_t p) {
+        return static_cast<std::int32_t>(
+            std::lround(std::sqrt(static_cast<double>(p) / static_cast<double>(parts)) * K));
+    };
+    return {row_of(part), row_of(part + 1)};
+}
+
 PatternCases group_cases(const Run& run) {
     PatternCases g;
     g.at.assign(static_cast<std::size_t>(run.NPATT) + 2, 0);
@@ -137,12 +147,7 @@ double ml_step(Run& run, const PatternCases& groups, const Normal& theta, Normal
     std::vector<double> sums(k * k, 0.0), firsts(k, 0.0);
     const std::size_t parts = std::min<std::size_t>(k, static_cast<std::size_t>(thread_count()));
     run_parts(parts, [&](std::size_t part) {
-        // Rows with about the same number of elements in each part.
-        auto row_of = [&](std::size_t p) {
-            return static_cast<std::int32_t>(
-                std::lround(std::sqrt(static_cast<double>(p) / static_cast<double>(parts)) * K));
-        };
-        const std::int32_t a = row_of(part), b = row_of(part + 1);
+        const auto [a, b] = triangle_rows(K, part, parts);
         for (std::int32_t I = 1; I <= N; ++I) {
             const double* x = run.X.row(I) + 1;  // x[j] is variable j + 1
             for (std::int32_t j = a; j < b; ++j) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "estimate/em.h"
@@ -28,6 +29,11 @@ struct Normal {
         return cov[static_cast<std::size_t>(i) * static_cast<std::size_t>(K) + static_cast<std::size_t>(j)];
     }
 };
+
+// Rows first..last-1 of a lower triangle of K rows, for part `part` of
+// `parts`: about the same number of elements in each part. The sums over
+// the cases split between the threads so, each element in one thread.
+std::pair<std::int32_t, std::int32_t> triangle_rows(std::int32_t K, std::size_t part, std::size_t parts);
 
 // The cases of each pattern, made once from the coded data: pattern L's
 // cases, ascending, are cases[at[L] .. at[L+1]).

@@ -107,6 +107,15 @@ void add_pattern(const PatternPart& p, std::int32_t K, std::size_t from, std::si
 
 }  // namespace
 
+std::string parameter_label(std::int32_t K, std::size_t i, const std::vector<std::string>& names) {
+    if (i < static_cast<std::size_t>(K)) return "mean(" + names[i] + ")";
+    for (std::int32_t j = 0; j < K; ++j)
+        for (std::int32_t l = 0; l <= j; ++l)
+            if (covariance_index(K, j, l) == i)
+                return "cov(" + names[static_cast<std::size_t>(j)] + "," + names[static_cast<std::size_t>(l)] + ")";
+    return "?";
+}
+
 Information information(const Run& run, const PatternCases& groups, const Normal& theta) {
     const std::int32_t K = run.K;
     const std::size_t q = parameter_count(K);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "estimate/ml.h"
@@ -23,6 +24,9 @@ inline std::size_t covariance_index(std::int32_t K, std::int32_t j, std::int32_t
     return static_cast<std::size_t>(K) + static_cast<std::size_t>(j) * static_cast<std::size_t>(j + 1) / 2 +
            static_cast<std::size_t>(l);
 }
+
+// The label of parameter i: "mean(name)" or "cov(name,name)".
+std::string parameter_label(std::int32_t K, std::size_t i, const std::vector<std::string>& names);
 
 // Minus the Hessian of the observed-data log-likelihood at theta, summed
 // over the patterns; and the expected information of N complete cases.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +136,33 @@ inline std::string cell(const std::string& s) {
     }
     return out;
 }
+
+#ifdef TALVO_TESTS
+// A data set of tests/stats as R's write.csv writes it: a header, commas,
+// NA for a missing value (NaN here); N cases of K values, case after case.
+struct CsvData {
+    std::int32_t N = 0, K = 0;
+    std::vector<double> values;
+};
+inline CsvData read_r_csv(const std::string& name) {
+    std::ifstream in(std::string(TALVO_TESTS) + "/stats/" + name + ".csv");
+    CsvData d;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::stringstream fields(line);
+        std::string f;
+        std::int32_t k = 0;
+        while (std::getline(fields, f, ',')) {
+            d.values.push_back(f == "NA" ? NAN : std::stod(f));
+            ++k;
+        }
+        d.K = k;
+        ++d.N;
+    }
+    return d;
+}
+#endif
 
 // A test that runs in a fresh temporary folder, removed afterwards.
 class InTempDir : public ::testing::Test {

@@ -15,35 +15,15 @@
 #include "base/threads.h"
 #include "engine/sequence.h"
 #include "estimate/augment.h"
+#include "helpers.h"
 #include "stats/pool.h"
 
 namespace talvo {
 namespace {
 
-struct Data {
-    std::int32_t N = 0, K = 0;
-    std::vector<double> values;
-};
+using Data = testing::CsvData;
 
-// A data set as R's write.csv writes it: a header, commas, NA.
-Data read_csv(const std::string& name) {
-    std::ifstream in(std::string(TALVO_TESTS) + "/stats/" + name + ".csv");
-    Data d;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream fields(line);
-        std::string f;
-        std::int32_t k = 0;
-        while (std::getline(fields, f, ',')) {
-            d.values.push_back(f == "NA" ? NAN : std::stod(f));
-            ++k;
-        }
-        d.K = k;
-        ++d.N;
-    }
-    return d;
-}
+Data read_csv(const std::string& name) { return testing::read_r_csv(name); }
 
 // The maximum-likelihood run of the data in memory.
 struct Estimated final : RunSteps {

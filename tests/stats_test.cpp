@@ -13,6 +13,7 @@
 
 #include "engine/sequence.h"
 #include "estimate/ml.h"
+#include "helpers.h"
 #include "reference/reference.h"
 #include "stats/information.h"
 #include "stats/mcar.h"
@@ -22,30 +23,9 @@ namespace {
 
 std::string folder() { return std::string(TALVO_TESTS) + "/stats/"; }
 
-// A data set as R's write.csv writes it: a header, commas, NA.
-struct Data {
-    std::int32_t N = 0, K = 0;
-    std::vector<double> values;
-};
+using Data = testing::CsvData;
 
-Data read_csv(const std::string& name) {
-    std::ifstream in(folder() + name + ".csv");
-    Data d;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream fields(line);
-        std::string f;
-        std::int32_t k = 0;
-        while (std::getline(fields, f, ',')) {
-            d.values.push_back(f == "NA" ? NAN : std::stod(f));
-            ++k;
-        }
-        d.K = k;
-        ++d.N;
-    }
-    return d;
-}
+Data read_csv(const std::string& name) { return testing::read_r_csv(name); }
 
 // The reference numbers, by key: "loglik", "mean 3", "cov 2 1", "se_mean 3",
 // "fmi_cov 2 1", "little", "little_df", "little_p".

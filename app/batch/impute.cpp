@@ -58,15 +58,6 @@ private:
     std::vector<double> worst_;
 };
 
-std::string parameter_label(std::int32_t K, std::size_t i, const std::vector<std::string>& names) {
-    if (i < static_cast<std::size_t>(K)) return "mean(" + names[i] + ")";
-    for (std::int32_t j = 0; j < K; ++j)
-        for (std::int32_t l = 0; l <= j; ++l)
-            if (stats::covariance_index(K, j, l) == i)
-                return "cov(" + names[static_cast<std::size_t>(j)] + "," + names[static_cast<std::size_t>(l)] + ")";
-    return "?";
-}
-
 std::string number(double v) { return std::isfinite(v) ? shortest(v) : "NA"; }
 
 }  // namespace
@@ -120,7 +111,7 @@ std::string write_imputations(const Options& o, Run& run, const Normal& theta, c
     p.out() = "parameter,estimate,within,between,total,se,df,riv,lambda,fmi\n";
     for (std::size_t i = 0; i < pooled.size(); ++i) {
         const stats::Pooled& q = pooled[i];
-        p.out() += csv_field(parameter_label(K, i, names));
+        p.out() += csv_field(stats::parameter_label(K, i, names));
         for (double v : {q.estimate, q.within, q.between, q.total, q.se, q.df, q.riv, q.lambda, q.fmi})
             p.out().append(",").append(number(v));
         p.out() += "\n";

@@ -65,15 +65,6 @@ stats::Sym covariances(const Normal& theta) {
     return S;
 }
 
-std::string parameter_label(std::int32_t K, std::size_t i, const std::vector<std::string>& names) {
-    if (i < static_cast<std::size_t>(K)) return "mean(" + names[i] + ")";
-    for (std::int32_t j = 0; j < K; ++j)
-        for (std::int32_t l = 0; l <= j; ++l)
-            if (stats::covariance_index(K, j, l) == i)
-                return "cov(" + names[static_cast<std::size_t>(j)] + "," + names[static_cast<std::size_t>(l)] + ")";
-    return "?";
-}
-
 // A matrix of K x K numbers as CSV with the names around it.
 void matrix_csv(std::string& out, const std::vector<std::string>& names, auto value) {
     const std::size_t K = names.size();
@@ -239,7 +230,7 @@ std::string write_statistics(const Options& o, Run& run, const RunOutcome& out, 
         std::string se = "parameter,estimate,se,fmi\n", acov = "parameter";
         const std::size_t q = stats::parameter_count(K);
         std::vector<std::string> labels(q);
-        for (std::size_t i = 0; i < q; ++i) labels[i] = parameter_label(K, i, names);
+        for (std::size_t i = 0; i < q; ++i) labels[i] = stats::parameter_label(K, i, names);
         for (std::size_t i = 0; i < q; ++i) acov.append(",").append(csv_field(labels[i]));
         acov += "\n";
         const bool ok = f.precision && f.precision->ok;
