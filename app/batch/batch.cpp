@@ -116,7 +116,8 @@ public:
         fill_data(o_, t_, run);  // the run takes the values
     }
     void data_read(const Run& run) override {
-        show_first_cases(log_, run);
+        const std::vector<std::string> lines = first_case_lines(run);
+        for (std::size_t i = 0; i < lines.size(); ++i) log_.line((i == 0 ? "0" : " ") + lines[i]);
         log_written();
     }
     void patterns_found(const Run& run) override {

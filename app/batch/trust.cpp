@@ -68,6 +68,20 @@ std::string pass_line(const PassReport& report) {
     return line;
 }
 
+std::vector<std::string> first_case_lines(const Run& run) {
+    std::vector<std::string> lines{"first cases:"};
+    for (std::int32_t I = 1; I <= 5 && I <= run.N; ++I) {
+        std::string line = "case " + std::to_string(I) + ":";
+        for (std::int32_t J = 1; J <= run.K; ++J) {
+            const double x = run.X(I, J);
+            const bool missing = std::trunc(x) == run.MVI || std::isnan(x);
+            line += (J > 1 ? ", " : " ") + (missing ? std::string("NA") : shortest(x));
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::vector<std::string> summary_lines(const Run& run) {
     const double values = static_cast<double>(run.N) * static_cast<double>(run.K);
     char missing[64];

@@ -32,6 +32,10 @@ std::string pass_line(const PassReport& report);
 // The missingness summary, in lines without carriage control.
 std::vector<std::string> summary_lines(const Run& run);
 
+// The first five cases as read, each value in its shortest exact form (NA
+// for a missing one), in lines without carriage control.
+std::vector<std::string> first_case_lines(const Run& run);
+
 // The notes on the start values: "" or lines for the log and standard error.
 std::vector<std::string> start_notes(const Options& o, const Run& run);
 
