@@ -149,12 +149,15 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
                listed(names, related) + " (the part of its variance left: " + figure(end.ratio) + ", below " +
                figure(kSingularTol) + ")";
     }
+    // The ridge prior is the legacy estimator's; with maximum likelihood (or
+    // imputation) the remedy names it with that estimator.
+    const std::string with_ridge = o.ml ? "give --estimator legacy --ridge X" : "give --ridge X";
     std::vector<std::string> lines;
     if (run.N <= run.K) {
         lines.push_back(std::to_string(run.N) + " cases are too few for " + std::to_string(run.K) +
                         " variables: their covariances need at least " + std::to_string(run.K + 1) +
                         " cases; the covariance matrix is singular " + where);
-        lines.push_back("use fewer variables or more cases, or give --ridge X");
+        lines.push_back("use fewer variables or more cases, or " + with_ridge);
         return lines;
     }
     if (end.pass == 0 && run.SIV == StartMethod::File) {
@@ -167,7 +170,8 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
     if (end.pass >= 1 && run.SIV == StartMethod::Pairwise && run.START_RATIO < kSingularTol) {
         lines.push_back(
             "the passes started from pairwise start values that are no covariance matrix: leave --start "
-            "out, or give --ridge X");
+            "out, or " +
+            with_ridge);
         return lines;
     }
     const std::string ridge =
@@ -175,8 +179,8 @@ std::vector<std::string> degenerate_text(const Options& o, const Run& run, const
     if (end.constant)
         lines.push_back("drop " + x + ": a variable that does not vary has no regression");
     else
-        lines.push_back("drop one of " + listed(names, all) +
-                        ", or give --ridge X to shrink the correlations toward 0 with X pseudo-observations" + ridge);
+        lines.push_back("drop one of " + listed(names, all) + ", or " + with_ridge +
+                        " to shrink the correlations toward 0 with X pseudo-observations" + ridge);
     return lines;
 }
 
