@@ -122,24 +122,22 @@ void draw_missing(Run& run, const PatternCases& groups, const Normal& theta, std
                   std::int32_t pass) {
     const std::int32_t K = run.K;
     const rng::Key key = pass_key(seed, set, pass);
-    // Contiguous pieces of the order of the patterns, many for each thread;
-    // each piece sweeps its first pattern from the start.
-    const std::size_t places = groups.order.size();
-    const std::size_t pieces = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
-    run_parts(pieces, [&](std::size_t piece) {
-        Swept s;
-        SharedSweeps sweeps(K);
-        sweeps.restart(theta);
-        std::vector<double> d(static_cast<std::size_t>(K)), e(static_cast<std::size_t>(K)),
-            z(static_cast<std::size_t>(K));
-        std::vector<double> C;
-        for (std::size_t k = places * piece / pieces, to = places * (piece + 1) / pieces; k < to; ++k) {
-            const std::int32_t L = groups.order[k];
+    // Room of a piece: a case's deviations, conditional means and normal
+    // draws, and the Cholesky factor of its pattern's conditional covariance.
+    struct Room {
+        std::vector<double> d, e, z, C;
+    };
+    const auto k = static_cast<std::size_t>(K);
+    sweep_patterns(
+        run, groups, theta, true,
+        [&] {
+            return Room{std::vector<double>(k), std::vector<double>(k), std::vector<double>(k), {}};
+        },
+        [&](Room& room, std::int32_t L, const Swept& s) {
+            std::vector<double>&d = room.d, &e = room.e, &z = room.z, &C = room.C;
             const std::int32_t first = groups.at[static_cast<std::size_t>(L)];
             const std::int32_t last = groups.at[static_cast<std::size_t>(L) + 1];
             const std::int32_t m = run.P(L, K + 1);
-            if (m == 0) continue;
-            sweeps.sweep(run, groups, k, s);
             const std::int32_t o = s.observed;
             // The Cholesky factor of the conditional covariance of the missing variables.
             C.assign(static_cast<std::size_t>(m) * static_cast<std::size_t>(m), 0.0);
@@ -168,8 +166,7 @@ void draw_missing(Run& run, const PatternCases& groups, const Normal& theta, std
                     x[s.var[static_cast<std::size_t>(o + i)] + 1] = finite(value);
                 }
             }
-        }
-    });
+        });
 }
 
 Normal complete_estimates(const Run& run, std::vector<double>& sums) {

@@ -42,20 +42,11 @@ void visit_patterns(Run& run, const PatternCases& groups, const Normal& theta, b
         }
         out.blocks.assign(out.block_at.back(), 0.0);
     }
-    // Contiguous pieces of the order of the patterns, many for each thread;
-    // each piece sweeps its first pattern from the start.
-    const std::size_t places = groups.order.size();
-    const std::size_t pieces = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
-    run_parts(pieces, [&](std::size_t piece) {
-        Swept s;
-        SharedSweeps sweeps(K);
-        sweeps.restart(theta);
-        std::vector<double> d(static_cast<std::size_t>(K));
-        for (std::size_t k = places * piece / pieces, to = places * (piece + 1) / pieces; k < to; ++k) {
-            const std::int32_t L = groups.order[k];
+    sweep_patterns(
+        run, groups, theta, false, [&] { return std::vector<double>(static_cast<std::size_t>(K)); },
+        [&](std::vector<double>& d, std::int32_t L, const Swept& s) {
             const std::int32_t first = groups.at[static_cast<std::size_t>(L)];
             const std::int32_t last = groups.at[static_cast<std::size_t>(L) + 1];
-            sweeps.sweep(run, groups, k, s);
             const std::int32_t o = s.observed;
             const double constant = fp::add(fp::mul(static_cast<double>(o), kLogTwoPi), s.logdet);
             double ll = 0.0;
@@ -82,12 +73,11 @@ void visit_patterns(Run& run, const PatternCases& groups, const Normal& theta, b
                 }
             }
             out.loglik[static_cast<std::size_t>(L)] = ll;
-            if (!fill) continue;
+            if (!fill) return;
             double* block = out.blocks.data() + out.block_at[static_cast<std::size_t>(L)];
             for (std::int32_t m = o; m < K; ++m)
                 for (std::int32_t n = o; n <= m; ++n) *block++ = s.at(m, n);
-        }
-    });
+        });
 }
 
 double total(const Run& run, const PatternResults& r) {

@@ -5,10 +5,12 @@
 // observed-data log-likelihood, and the SQUAREM acceleration of the EM map.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
 
+#include "base/threads.h"
 #include "estimate/em.h"
 #include "state/run.h"
 
@@ -92,6 +94,31 @@ private:
     std::vector<std::int32_t> path_;  // the variables (1-based) pivoted, in order
     std::int32_t depth_ = 0;          // pivots of the current sequence made
 };
+
+// Every pattern with cases (only those missing a value, with
+// only_incomplete) swept at theta, in the order of their observed
+// sequences: contiguous pieces of that order, many for each thread, each
+// piece sweeping its first pattern from the start. visit(scratch, L, s)
+// sees pattern L's sweep; each piece has its own scratch, from
+// make_scratch().
+template <class MakeScratch, class Visit>
+void sweep_patterns(const Run& run, const PatternCases& groups, const Normal& theta, bool only_incomplete,
+                    MakeScratch make_scratch, Visit visit) {
+    const std::size_t places = groups.order.size();
+    const std::size_t pieces = std::min<std::size_t>(places, static_cast<std::size_t>(thread_count()) * 16);
+    run_parts(pieces, [&](std::size_t piece) {
+        Swept s;
+        SharedSweeps sweeps(run.K);
+        sweeps.restart(theta);
+        auto scratch = make_scratch();
+        for (std::size_t k = places * piece / pieces, to = places * (piece + 1) / pieces; k < to; ++k) {
+            const std::int32_t L = groups.order[k];
+            if (only_incomplete && run.P(L, run.K + 1) == 0) continue;
+            sweeps.sweep(run, groups, k, s);
+            visit(scratch, L, s);
+        }
+    });
+}
 
 // The observed-data log-likelihood at theta (with the constant term),
 // summed over the patterns in ascending order and within each over its
