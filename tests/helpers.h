@@ -162,6 +162,14 @@ inline CsvData read_r_csv(const std::string& name) {
     }
     return d;
 }
+
+// Its values into X(1..N, 1..K) of an allocated run.
+inline void put_values(Run& r, const CsvData& d) {
+    for (std::int32_t I = 1; I <= r.N; ++I)
+        for (std::int32_t J = 1; J <= r.K; ++J)
+            r.X(I, J) = d.values[static_cast<std::size_t>(I - 1) * static_cast<std::size_t>(r.K) +
+                                 static_cast<std::size_t>(J - 1)];
+}
 #endif
 
 // A test that runs in a fresh temporary folder, removed afterwards.

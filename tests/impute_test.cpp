@@ -42,12 +42,7 @@ struct Estimated final : RunSteps {
         out = run_estimation(run, *this);
         EXPECT_FALSE(out.end);
     }
-    void read_data(Run& r) override {
-        for (std::int32_t I = 1; I <= r.N; ++I)
-            for (std::int32_t J = 1; J <= r.K; ++J)
-                r.X(I, J) = data.values[static_cast<std::size_t>(I - 1) * static_cast<std::size_t>(r.K) +
-                                        static_cast<std::size_t>(J - 1)];
-    }
+    void read_data(Run& r) override { testing::put_values(r, data); }
 };
 
 // Every data set's values and every parameter draw, as they come.

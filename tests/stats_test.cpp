@@ -71,12 +71,7 @@ struct Prepared final : RunSteps {
         run.CRIT = kDefaultCrit;
         EXPECT_FALSE(run_estimation(run, *this).end);
     }
-    void read_data(Run& r) override {
-        for (std::int32_t I = 1; I <= r.N; ++I)
-            for (std::int32_t J = 1; J <= r.K; ++J)
-                r.X(I, J) = data.values[static_cast<std::size_t>(I - 1) * static_cast<std::size_t>(r.K) +
-                                        static_cast<std::size_t>(J - 1)];
-    }
+    void read_data(Run& r) override { testing::put_values(r, data); }
 };
 
 class AgainstLavaan : public ::testing::TestWithParam<const char*> {};
