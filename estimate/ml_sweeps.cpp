@@ -44,7 +44,7 @@ void SharedSweeps::sweep(const Run& run, const PatternCases& groups, std::size_t
         logdet_[static_cast<std::size_t>(d) + 1] = fp::add(logdet_[static_cast<std::size_t>(d)], std::log(pivot));
         double* line = line_.data();
         for (std::size_t j = 0; j < n; ++j) line[j] = j <= p ? from[p * n + j] : from[j * n + p];
-        // Each element a(i,j) - (a(i,p) * a(p,j)) / pivot, as sweep_pattern
+        // Each element a(i,j) - (a(i,p) * a(p,j)) / pivot, as a pattern swept alone
         // computes it; each row checked once for an overflow.
         for (std::size_t i = 0; i < n; ++i) {
             const double* old = from.data() + i * n;
